@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "serial/serial_thread_control.h"
+
+namespace quillmote {
+
+// The feed waits for the port in slices of this length and looks at the exit flag
+// before each one, so a stop is seen within one slice on a silent line.
+inline constexpr long kWaitSliceMicroseconds = 100000;
+// Written back to the line for every zero byte received.
+inline constexpr unsigned char kZeroByteReply = 0x11;
+
+// The next non-zero byte received on `fd`, as a signed 8-bit value widened to int
+// (bytes 0x80 to 0xFF come back as -128 to -1). Reads one byte per call, never ahead.
+// A zero byte is answered with kZeroByteReply and skipped. Returns 0 only once
+// `control` says the thread is to exit; a failing or hung-up line is retried, not
+// reported, and costs no more than one look per slice.
+int read_char(int fd, const SerialThreadControl& control);
+
+// The scanner's one source of bytes. A descriptor in normal use; memory for the trace
+// tool, tests and benchmarks.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // The next byte as a signed 8-bit value widened to int; 0 means end of input.
+  virtual int yy_read_char() = 0;
+};
+
+// The serial port: bytes until a stop is requested.
+class DescriptorByteSource final : public ByteSource {
+ public:
+  DescriptorByteSource(int fd, const SerialThreadControl& control)
+      : yy_fd(fd), yy_threadControl(&control) {}
+
+  int yy_read_char() override;
+
+ private:
+  int yy_fd;
+  const SerialThreadControl* yy_threadControl;
+};
+
+// A captured byte stream: its end acts as a stop. Zero bytes are dropped, as the
+// descriptor feed drops them; the replies they would get are counted.
+class MemoryByteSource final : public ByteSource {
+ public:
+  explicit MemoryByteSource(std::string_view bytes) : bytes_(bytes) {}
+
+  int yy_read_char() override;
+
+  std::size_t zeroByteReplies() const { return zeroByteReplies_; }
+
+ private:
+  std::string_view bytes_;
+  std::size_t next_ = 0;
+  std::size_t zeroByteReplies_ = 0;
+};
+
+}  // namespace quillmote

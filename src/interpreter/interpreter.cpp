@@ -1,0 +1,34 @@
+#include "interpreter/interpreter.h"
+
+#include <new>
+
+namespace quillmote {
+
+const char* startConditionName(StartCondition condition) {
+  switch (condition) {
+    case StartCondition::INITIAL: return "INITIAL";
+    case StartCondition::COMMAND: return "COMMAND";
+    case StartCondition::LOCK_LIST: return "LOCK_LIST";
+    case StartCondition::COMBINE_LIST: return "COMBINE_LIST";
+    case StartCondition::HOLD_LIST: return "HOLD_LIST";
+    case StartCondition::MOUSE_BUTTON: return "MOUSE_BUTTON";
+  }
+  return "?";
+}
+
+Interpreter::Interpreter(EventServices& events)
+    : context_(events), scanner_(scanner_create(&context_)) {
+  if (scanner_ == nullptr) throw std::bad_alloc();
+}
+
+Interpreter::~Interpreter() { scanner_destroy(scanner_); }
+
+int Interpreter::do_quillmote(ByteSource& feed) {
+  context_.keyboard.InitUSKeyCodes();
+  context_.feed = &feed;
+  int result = scanner_run(scanner_);
+  context_.feed = nullptr;
+  return result;
+}
+
+}  // namespace quillmote

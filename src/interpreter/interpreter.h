@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+
+#include "interpreter/scanner_context.h"
+
+namespace quillmote {
+
+// One command interpreter: scanner, keyboard model and mouse model. Everything in it
+// survives from one run to the next (start condition, keys, buttons), so a program
+// makes one for its whole life and calls do_quillmote once per run of translation.
+class Interpreter {
+ public:
+  // Throws std::bad_alloc when the scanner cannot be created.
+  explicit Interpreter(EventServices& events);
+  ~Interpreter();
+  Interpreter(const Interpreter&) = delete;
+  Interpreter& operator=(const Interpreter&) = delete;
+
+  // One run: fills the character table, then scans bytes from `feed` until it reports
+  // end of input; bytes still pending then are scanned to their end. Returns 0.
+  int do_quillmote(ByteSource& feed);
+
+  StartCondition startCondition() const { return scanner_start_condition(scanner_); }
+  int bufferCapacity() const { return scanner_buffer_capacity(scanner_); }
+  const KeyState& keyState() const { return context_.keyboard.keyState(); }
+  const MouseState& mouseState() const { return context_.mouse.mouseState(); }
+
+  // Watches every token from now on; nullptr to stop watching.
+  void setTokenObserver(TokenObserver* observer) { context_.observer = observer; }
+
+ private:
+  ScannerContext context_;
+  ScannerHandle scanner_;
+};
+
+}  // namespace quillmote

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "platform/event_services.h"
+
+namespace quillmote {
+
+// What the armed mouse command does.
+inline constexpr std::int32_t kMouseRelease = -1;
+inline constexpr std::int32_t kMouseLock = 0;
+inline constexpr std::int32_t kMouseClick = 1;
+inline constexpr std::int32_t kMouseDoubleClick = 2;
+// Which button it acts on.
+inline constexpr std::int32_t kLeftAndRightButtons = -1;
+inline constexpr std::int32_t kLeftButton = 0;
+inline constexpr std::int32_t kRightButton = 1;
+
+// The mouse model: the pointer position last worked with, three button states and
+// the armed command. Nothing here is reset by a stop: a locked button stays down.
+class MouseState {
+ public:
+  explicit MouseState(EventServices& events) : events_(events) {}
+
+  // The pointer's real position, read once; not stored.
+  Point mouse_position();
+  // Announces the button states at MousePos without moving the pointer.
+  void mouse_post();
+  // Moves the pointer to MousePos by a posted event that carries the button states (a
+  // drag when one is down). MousePos becomes where the platform really put it.
+  void mouse_warp();
+
+  Point MousePos{};
+  // Left, right, third; 1 = down. The third is never set down.
+  std::array<std::int32_t, 3> MBState{};
+  std::int32_t mouse_button = 0;
+  std::int32_t mouse_click = 0;
+
+ private:
+  EventServices& events_;
+};
+
+}  // namespace quillmote

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+
+namespace quillmote {
+
+// A position in global display coordinates: origin at the top-left corner of the
+// main display, y growing downwards.
+struct Point {
+  float x = 0;
+  float y = 0;
+};
+
+// The pointer position as the platform reports it: two signed 16-bit fields,
+// the vertical one first.
+struct GlobalMousePoint {
+  std::int16_t v = 0;
+  std::int16_t h = 0;
+};
+
+// The four window-system operations through which all synthetic input leaves the
+// program and the pointer position comes back. Called on the reader thread only;
+// results are never examined, so a backend that cannot deliver simply loses the event.
+class EventServices {
+ public:
+  virtual ~EventServices() = default;
+
+  // One key transition. `charCode` is always 0; `keyCode` is a US-layout virtual key
+  // code; `keyDown` is 1 for a press, 0 for a release.
+  virtual void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode,
+                                 bool keyDown) = 0;
+
+  // The complete mouse state. With `updateMouseCursorPosition` the pointer moves to
+  // `position`; a button flag that differs from the last post is delivered as a press
+  // or release there. `buttonCount` is always 3; flags are left, right, third.
+  virtual void postMouseEvent(Point position, bool updateMouseCursorPosition,
+                              std::uint32_t buttonCount, bool leftButton,
+                              bool rightButton, bool thirdButton) = 0;
+
+  // Moves the pointer without delivering an event; the platform confines it to the
+  // displays.
+  virtual void warpMouseCursorPosition(Point position) = 0;
+
+  // Where the pointer really is, after any confinement of an earlier warp.
+  virtual GlobalMousePoint getGlobalMouse() = 0;
+};
+
+}  // namespace quillmote

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace quillmote {
+
+// Where the user-interface thread and the reader thread meet. The lock is held only
+// around the two flag stores; the flags are read without it, so they are atomic and
+// every read sees the latest store.
+class SerialThreadControl {
+ public:
+  SerialThreadControl() = default;
+
+  // Written before the reader thread starts; the thread start orders it.
+  void setFileDescriptorId(std::int32_t fileDescriptor) { fileDescriptorId = fileDescriptor; }
+  std::int32_t getFileDescriptorId() const { return fileDescriptorId; }
+
+  // True once a stop has been requested.
+  bool shouldExit() const { return doExit.load(); }
+
+  // true requests the stop and leaves isDone alone; false prepares a new run by
+  // clearing both flags.
+  void setExitWithFlag(bool flag);
+
+  // The reader thread has finished the interpreter for this run.
+  void allDone();
+  bool isDone() const { return isDone_.load(); }
+
+ private:
+  std::int32_t fileDescriptorId = 0;
+  std::mutex serialThradLock;
+  std::atomic<bool> doExit{false};
+  std::atomic<bool> isDone_{false};
+};
+
+}  // namespace quillmote

@@ -1,0 +1,55 @@
+// quillmote-cli: see what a device's bytes become, without a desktop.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "tools/trace_command.h"
+
+namespace {
+
+// Every usage error ends with this status, as a failed trace does.
+constexpr int kUsageError = 2;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Quillmote: a serial device as the computer's keyboard and mouse",
+               "quillmote-cli"};
+  app.require_subcommand(1);
+
+  quillmote::TraceOptions traceOptions;
+  std::string screenText;
+  std::string pointerText;
+  CLI::App* trace = app.add_subcommand(
+      "trace", "Print every event Quillmote would post for captured byte streams");
+  trace->add_option("--screen", screenText, "Simulated screen, WxH (default 1920x1080)");
+  trace->add_option("--pointer", pointerText, "Pointer at the start, X,Y (default 0,0)");
+  trace->add_option("FILE", traceOptions.files,
+                    "Byte streams, one run each; - or none for standard input");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    app.exit(error);
+    return kUsageError;
+  }
+
+  if (trace->parsed()) {
+    if (!screenText.empty() &&
+        !quillmote::parseScreenSize(screenText, traceOptions.screen)) {
+      std::cerr << "quillmote-cli trace: --screen takes WxH, each 1 to 32767, not \""
+                << screenText << "\"\n";
+      return kUsageError;
+    }
+    if (!pointerText.empty() &&
+        !quillmote::parsePointer(pointerText, traceOptions.screen, traceOptions.pointer)) {
+      std::cerr << "quillmote-cli trace: --pointer takes X,Y on the screen, not \""
+                << pointerText << "\"\n";
+      return kUsageError;
+    }
+    return quillmote::runTrace(traceOptions, std::cin, std::cout, std::cerr);
+  }
+  return kUsageError;
+}
