@@ -1,0 +1,78 @@
+#include "support/interpreter_harness.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace quillmote::test {
+
+std::string bytes(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text.substr(i, 5) == "{ESC}") {
+      out += '\x1b';
+      i += 5;
+    } else if (text.substr(i, 5) == "{NUL}") {
+      out += '\0';
+      i += 5;
+    } else if (text.substr(i, 2) == "{x" && i + 5 <= text.size() && text[i + 4] == '}') {
+      out += static_cast<char>(std::stoi(std::string(text.substr(i + 2, 2)), nullptr, 16));
+      i += 5;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+std::string notation(std::string_view streamBytes) {
+  std::string out;
+  for (char c : streamBytes) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte == 0x1b) {
+      out += "{ESC}";
+    } else if (byte == 0) {
+      out += "{NUL}";
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "{x%02X}", byte);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string withoutComments(const std::string& trace) {
+  std::string out;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    if (std::size_t comment = line.find(" #"); comment != std::string::npos) {
+      line.erase(comment);
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+    }
+    out += line + '\n';
+  }
+  return out;
+}
+
+TracedInterpreter::TracedInterpreter(GlobalMousePoint pointer, ScreenSize screen)
+    : events_(out_, screen, pointer), interpreter_(events_) {}
+
+std::string TracedInterpreter::run(std::string_view streamBytes) {
+  out_.str("");
+  MemoryByteSource feed(streamBytes);
+  interpreter_.do_quillmote(feed);
+  return withoutComments(out_.str());
+}
+
+void TokenLog::tokenDecided(int rule, std::string_view token) {
+  entries.push_back(std::to_string(rule) + " '" + notation(token) + "'");
+}
+
+void TokenLog::actionDone(StartCondition after) {
+  if (entries.empty()) throw std::logic_error("action without a token");
+  entries.back() += std::string(" ") + startConditionName(after);
+}
+
+}  // namespace quillmote::test
