@@ -3,6 +3,10 @@
 
 #include <iostream>
 
+#include <algorithm>
+#include <string>
+
+#include "tools/serial_commands.h"
 #include "tools/trace_command.h"
 
 namespace {
@@ -27,6 +31,18 @@ int main(int argc, char** argv) {
   trace->add_option("FILE", traceOptions.files,
                     "Byte streams, one run each; - or none for standard input");
 
+  app.add_subcommand("ports", "List the machine's serial ports");
+
+  quillmote::RunOptions runOptions;
+  CLI::App* run = app.add_subcommand(
+      "run", "Translate a serial port's bytes until Ctrl+C or SIGTERM");
+  run->add_option("--port", runOptions.port, "Serial port path, e.g. /dev/ttyUSB0")
+      ->required();
+  run->add_option("--baud", runOptions.baud, "Line speed: 300, 600, 1200, 2400, 4800, 9600 "
+                                             "or 19200 (default 9600)");
+  run->add_option("--backend", runOptions.backend, "Event backend: trace")
+      ->check(CLI::IsMember({"trace"}));
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& help) {
@@ -50,6 +66,17 @@ int main(int argc, char** argv) {
       return kUsageError;
     }
     return quillmote::runTrace(traceOptions, std::cin, std::cout, std::cerr);
+  }
+  if (app.got_subcommand("ports")) return quillmote::runPorts(std::cout, std::cerr);
+  if (run->parsed()) {
+    if (std::ranges::find(quillmote::kAllowedRates, runOptions.baud) ==
+        std::end(quillmote::kAllowedRates)) {
+      std::cerr << "quillmote-cli run: --baud " << runOptions.baud
+                << " is not a rate Quillmote uses; allowed: 300, 600, 1200, 2400, 4800, "
+                   "9600, 19200\n";
+      return kUsageError;
+    }
+    return quillmote::runTranslation(runOptions, std::cout, std::cerr);
   }
   return kUsageError;
 }

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/alerts.h"
+#include "serial/serial_thread_control.h"
+
+namespace quillmote {
+
+class Interpreter;
+
+// Status of a registry query: 0 success, anything else failure.
+inline constexpr int kSerialSuccess = 0;
+// getSerialPathWithIterator found no call-out path that fits.
+inline constexpr int kSerialNoPath = 5;
+
+// One serial port as the device registry (udev) describes it.
+struct SerialPortEntry {
+  std::string ttyDevice;       // kernel name, "ttyUSB0"
+  std::string dialinDevice;    // the path the program stores and opens
+  std::string calloutDevice;   // the same node on Linux
+  std::string model;           // for people; empty when unknown
+};
+
+// The enumeration of RS-232-kind ports: yields entries one at a time, then none.
+class SerialIterator {
+ public:
+  const SerialPortEntry* next() {
+    return next_ < entries.size() ? &entries[next_++] : nullptr;
+  }
+  std::vector<SerialPortEntry> entries;
+
+ private:
+  std::size_t next_ = 0;
+};
+
+// The program's only owner of serial-line settings: finds ports, opens one for
+// exclusive raw use, and later drains, restores and closes it. Every failure is shown
+// through `alerts` at once; callers see only the results described below. One port is
+// open at a time, since one saved settings record serves the close.
+class Serial {
+ public:
+  Serial(Alerts& alerts, Interpreter& interpreter)
+      : alerts_(alerts), interpreter_(interpreter) {}
+
+  // The registry query; failures shown as "Internal Error" alerts. Returns the status.
+  int getSerialIterator(SerialIterator& iterator);
+  // 0 with the first call-out path that fits in `size` bytes (NUL included) copied to
+  // `path`; 5 when no entry yields one.
+  int getSerialPathWithIterator(SerialIterator& iterator, char* path, long size);
+
+  // The open, configured, non-blocking descriptor, or -1 after a failure already shown.
+  int openSerialPortWithPath(const char* path, int baud);
+  // Drains, restores the saved settings and closes; every step runs even if one fails.
+  void closeSerialPortWithDescriptor(int fileDescriptor);
+
+  // The reader thread's body: runs the interpreter on the descriptor held by `control`
+  // until a stop is requested, then reports done. Touches nothing after allDone.
+  void quillmoteWithThreadControl(SerialThreadControl& control);
+
+  // Writes one diagnostic line per port to the system log; 1, or 0 when the query failed.
+  int listSerialPorts();
+  // Dial-in paths of every port, in registry order; empty after a failed query.
+  std::vector<std::string> getArrayOfSerialPorts();
+  // The path without its device-directory prefixes, for menus.
+  static std::string friendlySerialPath(const std::string& path);
+
+  // Every port with its model name, for listings; empty after a failed query.
+  std::vector<SerialPortEntry> getSerialPortEntries();
+
+ private:
+  Alerts& alerts_;
+  Interpreter& interpreter_;
+  termios gOriginalTTYAttrs{};
+};
+
+// The registry query with failures written to standard output (no alert).
+int createSerialIterator(SerialIterator& iterator);
+
+}  // namespace quillmote

@@ -1,0 +1,64 @@
+#include "tools/serial_commands.h"
+
+#include <signal.h>
+
+#include <iostream>
+
+#include "interpreter/interpreter.h"
+#include "platform/trace_event_services.h"
+#include "serial/reader_thread.h"
+#include "serial/serial.h"
+#include "tools/console_alerts.h"
+
+namespace quillmote {
+
+int runPorts(std::ostream& out, std::ostream& err) {
+  SerialIterator iterator;
+  if (createSerialIterator(iterator) != kSerialSuccess) {
+    err << "quillmote-cli ports: the device registry (udev) could not be read\n";
+    return 1;
+  }
+  if (iterator.entries.empty()) out << "No serial ports found.\n";
+  for (const SerialPortEntry& entry : iterator.entries) {
+    out << Serial::friendlySerialPath(entry.dialinDevice) << '\t' << entry.dialinDevice;
+    if (!entry.model.empty()) out << '\t' << entry.model;
+    out << '\n';
+  }
+  return 0;
+}
+
+int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& err) {
+  // SIGINT and SIGTERM are taken by sigwait below; blocked before the reader thread
+  // starts, so that thread inherits the mask and never takes them itself.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  ConsoleAlerts alerts(err);
+  TraceEventServices events(out, ScreenSize{}, GlobalMousePoint{});
+  events.setFlushEachLine(true);
+  Interpreter interpreter(events);
+  Serial serial(alerts, interpreter);
+  SerialThreadControl control;
+
+  int fileDescriptor = serial.openSerialPortWithPath(options.port.c_str(), options.baud);
+  if (fileDescriptor <= 0) return 1;
+  if (!startReaderThread(serial, control, fileDescriptor)) {
+    err << "quillmote-cli run: could not start the reader thread\n";
+    serial.closeSerialPortWithDescriptor(fileDescriptor);
+    return 1;
+  }
+  err << "Translating " << options.port << " at " << options.baud
+      << " bit/s with the " << options.backend << " backend; Ctrl+C stops.\n";
+
+  int received = 0;
+  sigwait(&stopSignals, &received);
+  stopReaderThread(control);
+  serial.closeSerialPortWithDescriptor(fileDescriptor);
+  err << "Stopped.\n";
+  return 0;
+}
+
+}  // namespace quillmote

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+namespace quillmote {
+
+// The rates a device may use, in bits per second.
+inline constexpr int kAllowedRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200};
+
+// Lists the machine's serial ports: display name, path and model. Returns 0, or 1
+// when the device registry could not be asked.
+int runPorts(std::ostream& out, std::ostream& err);
+
+struct RunOptions {
+  std::string port;
+  int baud = 9600;
+  std::string backend = "trace";
+};
+
+// Translates the port's bytes until SIGINT or SIGTERM, then stops as the desktop
+// program does: exit flag, wait for done, drain, restore, close. Returns 0 after a
+// clean stop, 1 when the port could not be opened (the alert says why).
+int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace quillmote
