@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/alerts.h"
+#include "serial/serial_registry.h"
 #include "serial/serial_thread_control.h"
 
 namespace quillmote {
@@ -16,14 +17,6 @@ class Interpreter;
 inline constexpr int kSerialSuccess = 0;
 // getSerialPathWithIterator found no call-out path that fits.
 inline constexpr int kSerialNoPath = 5;
-
-// One serial port as the device registry (udev) describes it.
-struct SerialPortEntry {
-  std::string ttyDevice;       // kernel name, "ttyUSB0"
-  std::string dialinDevice;    // the path the program stores and opens
-  std::string calloutDevice;   // the same node on Linux
-  std::string model;           // for people; empty when unknown
-};
 
 // The enumeration of RS-232-kind ports: yields entries one at a time, then none.
 class SerialIterator {
@@ -43,8 +36,8 @@ class SerialIterator {
 // open at a time, since one saved settings record serves the close.
 class Serial {
  public:
-  Serial(Alerts& alerts, Interpreter& interpreter)
-      : alerts_(alerts), interpreter_(interpreter) {}
+  Serial(Alerts& alerts, Interpreter& interpreter, SerialRegistry& registry)
+      : alerts_(alerts), interpreter_(interpreter), registry_(registry) {}
 
   // The registry query; failures shown as "Internal Error" alerts. Returns the status.
   int getSerialIterator(SerialIterator& iterator);
@@ -74,10 +67,11 @@ class Serial {
  private:
   Alerts& alerts_;
   Interpreter& interpreter_;
+  SerialRegistry& registry_;
   termios gOriginalTTYAttrs{};
 };
 
 // The registry query with failures written to standard output (no alert).
-int createSerialIterator(SerialIterator& iterator);
+int createSerialIterator(SerialRegistry& registry, SerialIterator& iterator);
 
 }  // namespace quillmote

@@ -13,8 +13,9 @@
 namespace quillmote {
 
 int runPorts(std::ostream& out, std::ostream& err) {
+  UdevSerialRegistry registry;
   SerialIterator iterator;
-  if (createSerialIterator(iterator) != kSerialSuccess) {
+  if (createSerialIterator(registry, iterator) != kSerialSuccess) {
     err << "quillmote-cli ports: the device registry (udev) could not be read\n";
     return 1;
   }
@@ -40,7 +41,8 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   TraceEventServices events(out, ScreenSize{}, GlobalMousePoint{});
   events.setFlushEachLine(true);
   Interpreter interpreter(events);
-  Serial serial(alerts, interpreter);
+  UdevSerialRegistry registry;
+  Serial serial(alerts, interpreter, registry);
   SerialThreadControl control;
 
   int fileDescriptor = serial.openSerialPortWithPath(options.port.c_str(), options.baud);
