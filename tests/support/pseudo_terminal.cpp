@@ -45,6 +45,15 @@ PseudoTerminal::PseudoTerminal() {
   }
 }
 
+std::string PseudoTerminal::portPath() const {
+  char path[128];
+  if (ttyname_r(portFd_, path, sizeof path) != 0) {
+    errno = errno ? errno : ENOTTY;
+    fail("ttyname_r");
+  }
+  return path;
+}
+
 PseudoTerminal::~PseudoTerminal() {
   close(portFd_);
   if (deviceFd_ >= 0) close(deviceFd_);

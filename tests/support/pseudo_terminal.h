@@ -20,6 +20,10 @@ class PseudoTerminal {
 
   // The descriptor the program reads and writes, as it would the serial port.
   int portFd() const { return portFd_; }
+  // The port end's device path, for code that opens the port itself.
+  std::string portPath() const;
+  // The device end, for tests that play the device at a lower level.
+  int deviceFd() const { return deviceFd_; }
 
   // Sends raw bytes from the device to the port, all of them.
   void send(std::string_view bytes);
