@@ -8,7 +8,8 @@ namespace quillmote {
 
 // Where the user-interface thread and the reader thread meet. The lock is held only
 // around the two flag stores; the flags are read without it, so they are atomic and
-// every read sees the latest store.
+// every read sees the latest store. One object serves every run and must outlive the
+// last reader thread: allDone still releases the lock after the done flag is visible.
 class SerialThreadControl {
  public:
   SerialThreadControl() = default;

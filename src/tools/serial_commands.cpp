@@ -43,7 +43,9 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   Interpreter interpreter(events);
   UdevSerialRegistry registry;
   Serial serial(alerts, interpreter, registry);
-  SerialThreadControl control;
+  // Never destroyed: the reader thread's last step, allDone, still holds its lock
+  // when the stop sees the done flag.
+  static SerialThreadControl& control = *new SerialThreadControl;
 
   int fileDescriptor = serial.openSerialPortWithPath(options.port.c_str(), options.baud);
   if (fileDescriptor <= 0) return 1;
