@@ -58,26 +58,18 @@ void requestLowLatency(int fd) {
 int Serial::openSerialPortWithPath(const char* path, int baud) {
   // O_NOCTTY: without it the port would become the controlling terminal of a process
   // that has none, and unplugging the adapter would then kill us with SIGHUP.
+  // Shows why a step failed, with the error number taken right after it, then closes
+  // whatever is open: the device keeps the settings it had.
+  auto refuse = [this, path](const char* failedStep, int error, int openDescriptor) {
+    alerts_.criticalAlert(failedStep + std::string(path) + " - " + systemError(error) + ".");
+    if (openDescriptor >= 0) close(openDescriptor);
+    return -1;
+  };
   int fd = open(path, O_RDWR | O_NONBLOCK | O_NOCTTY);
-  if (fd == -1) {
-    int error = errno;
-    alerts_.criticalAlert("Error opening serial port " + std::string(path) + " - " +
-                          systemError(error) + ".");
-    return -1;
-  }
-  if (ioctl(fd, TIOCEXCL) == -1) {
-    int error = errno;
-    alerts_.criticalAlert("Error setting TIOCEXCL on " + std::string(path) + " - " +
-                          systemError(error) + ".");
-    close(fd);
-    return -1;
-  }
+  if (fd == -1) return refuse("Error opening serial port ", errno, -1);
+  if (ioctl(fd, TIOCEXCL) == -1) return refuse("Error setting TIOCEXCL on ", errno, fd);
   if (tcgetattr(fd, &gOriginalTTYAttrs) == -1) {
-    int error = errno;
-    alerts_.criticalAlert("Error getting tty attributes " + std::string(path) + " - " +
-                          systemError(error) + ".");
-    close(fd);
-    return -1;
+    return refuse("Error getting tty attributes ", errno, fd);
   }
 
   termios options = gOriginalTTYAttrs;
@@ -98,18 +90,9 @@ int Serial::openSerialPortWithPath(const char* path, int baud) {
 
   // A rate with no speed code would leave the line at its old rate unnoticed: refuse
   // it where the driver refuses settings.
-  int applied = -1;
-  if (rateKnown) {
-    applied = tcsetattr(fd, TCSANOW, &options);
-  } else {
-    errno = EINVAL;
-  }
-  if (applied == -1) {
-    int error = errno;
-    alerts_.criticalAlert("Error setting tty attributes " + std::string(path) + " - " +
-                          systemError(error) + ".");
-    close(fd);
-    return -1;
+  if (!rateKnown) return refuse("Error setting tty attributes ", EINVAL, fd);
+  if (tcsetattr(fd, TCSANOW, &options) == -1) {
+    return refuse("Error setting tty attributes ", errno, fd);
   }
   int rts = TIOCM_RTS;
   ioctl(fd, TIOCMBIS, &rts);  // a line without modem control has no RTS to raise
