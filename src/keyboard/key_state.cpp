@@ -23,6 +23,7 @@ void KeyState::key_release(std::int16_t keyCode) {
 }
 
 void KeyState::key_hold(std::int16_t keyCode) {
+  if ((key_state[keyCode] & kKeyHeld) == 0) ++heldKeys_;
   key_state[keyCode] |= kKeyHeld;
   if ((key_state[keyCode] & kKeyDown) == 0) pressWithEvent(keyCode);
 }
@@ -33,6 +34,8 @@ void KeyState::key_lock(std::int16_t keyCode) {
 }
 
 void KeyState::key_unhold() {
+  if (heldKeys_ == 0) return;
+  heldKeys_ = 0;
   for (int keyCode = 0; keyCode < static_cast<int>(key_state.size()); ++keyCode) {
     if ((key_state[keyCode] & kKeyHeld) == 0) continue;
     key_state[keyCode] &= ~kKeyHeld;
@@ -53,6 +56,7 @@ void KeyState::key_release_all() {
 }
 
 void KeyState::key_unlock_all() {
+  heldKeys_ = 0;
   for (int keyCode = 0; keyCode < static_cast<int>(key_state.size()); ++keyCode) {
     if (key_state[keyCode] != 0) releaseWithEvent(keyCode);
   }

@@ -1,0 +1,191 @@
+// The serial link under a stopwatch, on a real pseudo-terminal: how long a byte takes
+// from the device's write to its event reaching the backend, how long a stop takes on
+// an idle line, and how much CPU `quillmote-cli run` uses on an idle and on a hung-up
+// line. Prints its figures; `--quick` runs shorter rounds (for CI, to keep it alive).
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "interpreter/interpreter.h"
+#include "serial/reader_thread.h"
+#include "serial/serial.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using quillmote::EventServices;
+using quillmote::GlobalMousePoint;
+using quillmote::Point;
+
+// Counts key presses and notes when the last one arrived.
+class TimingEvents final : public EventServices {
+ public:
+  void postKeyboardEvent(std::uint16_t, std::uint16_t, bool keyDown) override {
+    if (!keyDown) return;
+    arrivedAt.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    presses.fetch_add(1, std::memory_order_release);
+  }
+  void postMouseEvent(Point, bool, std::uint32_t, bool, bool, bool) override {}
+  void warpMouseCursorPosition(Point) override {}
+  GlobalMousePoint getGlobalMouse() override { return {}; }
+
+  std::atomic<long> presses{0};
+  std::atomic<Clock::rep> arrivedAt{0};
+};
+
+class SilentAlerts final : public quillmote::Alerts {
+ public:
+  void criticalAlert(const std::string& message) override {
+    std::fprintf(stderr, "Internal Error: %s\n", message.c_str());
+  }
+  void plainAlert(const std::string& message) override {
+    std::fprintf(stderr, "Alert: %s\n", message.c_str());
+  }
+};
+
+class NoRegistry final : public quillmote::SerialRegistry {
+ public:
+  quillmote::RegistryQuery querySerialPorts() override { return {}; }
+};
+
+struct Line {
+  int device = -1;
+  int port = -1;
+  std::string path;
+};
+
+Line openLine() {
+  Line line;
+  if (openpty(&line.device, &line.port, nullptr, nullptr, nullptr) != 0) {
+    std::perror("openpty");
+    std::exit(1);
+  }
+  line.path = ttyname(line.port);
+  return line;
+}
+
+double percentile(std::vector<double> values, double fraction) {
+  std::sort(values.begin(), values.end());
+  return values[static_cast<std::size_t>(fraction * (values.size() - 1))];
+}
+
+void measureLatencyAndStop(int bytes, int stops) {
+  TimingEvents events;
+  quillmote::Interpreter interpreter(events);
+  SilentAlerts alerts;
+  NoRegistry registry;
+  quillmote::Serial serial(alerts, interpreter, registry);
+  quillmote::SerialThreadControl control;
+  Line line = openLine();
+
+  int fd = serial.openSerialPortWithPath(line.path.c_str(), 19200);
+  if (fd <= 0) std::exit(1);
+  quillmote::startReaderThread(serial, control, fd);
+
+  std::vector<double> latencies;
+  latencies.reserve(bytes);
+  for (int i = 0; i < bytes; ++i) {
+    long before = events.presses.load(std::memory_order_acquire);
+    Clock::time_point written = Clock::now();
+    if (write(line.device, "a", 1) != 1) std::exit(1);
+    while (events.presses.load(std::memory_order_acquire) == before) {
+    }
+    Clock::time_point arrived{Clock::duration(events.arrivedAt.load())};
+    latencies.push_back(std::chrono::duration<double, std::micro>(arrived - written).count());
+  }
+  std::printf("byte to event latency over %d bytes: median %.1f us, 99th percentile %.1f us, "
+              "max %.1f us\n",
+              bytes, percentile(latencies, 0.5), percentile(latencies, 0.99),
+              percentile(latencies, 1.0));
+
+  std::vector<double> stopTimes;
+  for (int i = 0; i < stops; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // let the line go idle
+    Clock::time_point asked = Clock::now();
+    quillmote::stopReaderThread(control);
+    stopTimes.push_back(std::chrono::duration<double, std::milli>(Clock::now() - asked).count());
+    quillmote::startReaderThread(serial, control, fd);
+  }
+  quillmote::stopReaderThread(control);
+  serial.closeSerialPortWithDescriptor(fd);
+  close(line.port);
+  close(line.device);
+  std::printf("stop handshake on an idle line over %d stops: median %.1f ms, max %.1f ms\n",
+              stops, percentile(stopTimes, 0.5), percentile(stopTimes, 1.0));
+}
+
+// User plus system CPU time of a process, in seconds.
+double cpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  unsigned long long userTicks = 0, systemTicks = 0;
+  for (int index = 3; fields >> field; ++index) {
+    if (index == 14) userTicks = std::stoull(field);
+    if (index == 15) {
+      systemTicks = std::stoull(field);
+      break;
+    }
+  }
+  return static_cast<double>(userTicks + systemTicks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+void measureRunCpu(const char* cli, int seconds) {
+  Line line = openLine();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const char* argv[] = {cli, "run", "--port", line.path.c_str(), "--baud", "9600", nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, cli, &actions, nullptr, const_cast<char**>(argv), environ) != 0) {
+    std::perror("posix_spawn");
+    std::exit(1);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let it start
+
+  double start = cpuSeconds(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  double idle = cpuSeconds(pid) - start;
+
+  close(line.device);  // the device goes away: the line hangs up
+  start = cpuSeconds(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  double hungUp = cpuSeconds(pid) - start;
+
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(line.port);
+  std::printf("quillmote-cli run CPU over %d s: idle line %.2f%% of a core, hung-up line "
+              "%.2f%% of a core (exit status %d)\n",
+              seconds, 100.0 * idle / seconds, 100.0 * hungUp / seconds,
+              WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  measureLatencyAndStop(quick ? 1000 : 10000, quick ? 3 : 20);
+  measureRunCpu(QUILLMOTE_CLI, quick ? 1 : 10);
+  return 0;
+}
