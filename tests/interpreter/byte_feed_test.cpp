@@ -21,6 +21,7 @@
 #include "platform/trace_event_services.h"
 #include "serial/serial_thread_control.h"
 #include "support/interpreter_harness.h"
+#include "support/live_trace.h"
 #include "support/pseudo_terminal.h"
 
 namespace quillmote {
@@ -34,58 +35,6 @@ using test::PseudoTerminal;
 // Generous: these bound a wait on a condition, they do not measure speed.
 constexpr auto kPatience = 2s;
 const std::string kReply(1, static_cast<char>(kZeroByteReply));
-
-// The trace backend's output, collected line by line as the reader thread writes it,
-// so the test can watch it while the interpreter runs.
-class TraceLines final : public std::streambuf {
- public:
-  // True once `line` has been written (comments ignored), false after `timeout`.
-  bool waitFor(const std::string& line, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-      for (const std::string& written : lines_) {
-        if (written == line) return true;
-      }
-      return false;
-    });
-  }
-
-  // Every complete line so far, each ending in a newline.
-  std::string text() const {
-    std::lock_guard lock(mutex_);
-    std::string out;
-    for (const std::string& line : lines_) out += line + '\n';
-    return out;
-  }
-
-  void clear() {
-    std::lock_guard lock(mutex_);
-    lines_.clear();
-  }
-
- protected:
-  // No put area, so every character comes through here.
-  int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    std::lock_guard lock(mutex_);
-    if (traits_type::to_char_type(c) == '\n') {
-      std::string line = test::withoutComments(partial_);
-      line.pop_back();  // withoutComments ends every line with a newline
-      lines_.push_back(std::move(line));
-      partial_.clear();
-      changed_.notify_all();
-    } else {
-      partial_ += traits_type::to_char_type(c);
-    }
-    return c;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string partial_;
-  std::vector<std::string> lines_;
-};
 
 // One run of translation: do_quillmote over the port on a thread of its own, the way
 // the reader thread calls it. Leaving the scope stops the run and joins the thread.
@@ -172,7 +121,7 @@ class ByteFeedOnLine : public ::testing::Test {
   }
 
   PseudoTerminal line;
-  TraceLines trace;
+  test::LiveTrace trace;
   std::ostream traceStream{&trace};
   TraceEventServices events{traceStream, ScreenSize{}, GlobalMousePoint{}};
   Interpreter interpreter{events};

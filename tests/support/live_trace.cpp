@@ -12,6 +12,11 @@ bool LiveTrace::waitFor(const std::string& line, std::chrono::milliseconds timeo
                            [&] { return std::ranges::find(lines_, line) != lines_.end(); });
 }
 
+void LiveTrace::clear() {
+  std::lock_guard lock(mutex_);
+  lines_.clear();
+}
+
 std::string LiveTrace::text() const {
   std::lock_guard lock(mutex_);
   std::string out;

@@ -17,6 +17,8 @@ class LiveTrace final : public std::streambuf {
   bool waitFor(const std::string& line, std::chrono::milliseconds timeout);
   // Every complete line so far, each ending in a newline.
   std::string text() const;
+  // Forgets the lines so far.
+  void clear();
 
  protected:
   // No put area, so every character comes through here.

@@ -394,3 +394,26 @@ TEST_F(CliTest, MalformedScreenIsRefused) {
 
 }  // namespace
 }  // namespace quillmote
+
+namespace quillmote {
+namespace {
+
+// The bundled demo stream, the first thing a newcomer sees, traced exactly as
+// scripts/demo.sh traces it; examples/demo.trace is what the README's example shows.
+TEST(DemoStream, traces_to_the_recorded_events) {
+  std::ifstream recorded(QUILLMOTE_EXAMPLES_DIR "/demo.trace");
+  ASSERT_TRUE(recorded) << "examples/demo.trace is missing";
+  std::string expected((std::istreambuf_iterator<char>(recorded)),
+                       std::istreambuf_iterator<char>());
+
+  TraceOptions options;
+  ASSERT_TRUE(parsePointer("500,300", options.screen, options.pointer));
+  options.files = {QUILLMOTE_EXAMPLES_DIR "/demo.qm"};
+  std::istringstream noInput;
+  std::ostringstream out, err;
+  ASSERT_EQ(runTrace(options, noInput, out, err), 0) << err.str();
+  EXPECT_EQ(out.str(), expected);
+}
+
+}  // namespace
+}  // namespace quillmote
