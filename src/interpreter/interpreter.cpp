@@ -23,6 +23,16 @@ Interpreter::Interpreter(EventServices& events)
 
 Interpreter::~Interpreter() { scanner_destroy(scanner_); }
 
+void Interpreter::releaseEverythingHeld() {
+  context_.keyboard.release_all_keys();
+  MouseState& mouse = context_.mouse.mouseState();
+  if (mouse.MBState[0] || mouse.MBState[1] || mouse.MBState[2]) {
+    mouse.MousePos = mouse.mouse_position();
+    mouse.MBState = {0, 0, 0};
+    mouse.mouse_post();
+  }
+}
+
 int Interpreter::do_quillmote(ByteSource& feed) {
   context_.keyboard.InitUSKeyCodes();
   context_.feed = &feed;

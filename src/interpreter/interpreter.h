@@ -21,6 +21,11 @@ class Interpreter {
   // end of input; bytes still pending then are scanned to their end. Returns 0.
   int do_quillmote(ByteSource& feed);
 
+  // For the end of the process, after translation has stopped: releases every key the
+  // program has down (ascending key code) and lets every mouse button up, so nothing
+  // stays pressed once nobody is left to release it. Never while a run is in progress.
+  void releaseEverythingHeld();
+
   StartCondition startCondition() const { return scanner_start_condition(scanner_); }
   int bufferCapacity() const { return scanner_buffer_capacity(scanner_); }
   const KeyState& keyState() const { return context_.keyboard.keyState(); }

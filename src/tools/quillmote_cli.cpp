@@ -40,8 +40,10 @@ int main(int argc, char** argv) {
       ->required();
   run->add_option("--baud", runOptions.baud, "Line speed: 300, 600, 1200, 2400, 4800, 9600 "
                                              "or 19200 (default 9600)");
-  run->add_option("--backend", runOptions.backend, "Event backend: trace")
-      ->check(CLI::IsMember({"trace"}));
+  run->add_option("--backend", runOptions.backend,
+                  "Event backend: xtest (X11), uinput (Wayland, console) or trace (print "
+                  "the events); default: QUILLMOTE_BACKEND, else xtest under X11, else uinput")
+      ->check(CLI::IsMember({"xtest", "uinput", "trace"}));
 
   try {
     app.parse(argc, argv);

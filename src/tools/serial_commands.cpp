@@ -2,10 +2,12 @@
 
 #include <signal.h>
 
+#include <cstdlib>
 #include <iostream>
+#include <optional>
 
 #include "interpreter/interpreter.h"
-#include "platform/trace_event_services.h"
+#include "platform/backends.h"
 #include "serial/reader_thread.h"
 #include "serial/serial.h"
 #include "tools/console_alerts.h"
@@ -37,10 +39,26 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  std::string error;
+  std::optional<BackendKind> kind =
+      options.backend.empty()
+          ? chooseBackend(std::getenv("QUILLMOTE_BACKEND"), std::getenv("DISPLAY"),
+                          std::getenv("WAYLAND_DISPLAY"), error)
+          : chooseBackend(options.backend.c_str(), nullptr, nullptr, error);
+  if (!kind) {
+    err << "quillmote-cli run: " << error << '\n';
+    return 2;
+  }
+  StartedBackend backend = startBackend(*kind, out);
+  if (!backend.events) {
+    err << "quillmote-cli run: the " << backendName(*kind) << " backend cannot start: "
+        << backend.error << '\n';
+    return 1;
+  }
+  if (!backend.warnings.empty()) err << "quillmote-cli run: " << backend.warnings << '\n';
+
   ConsoleAlerts alerts(err);
-  TraceEventServices events(out, ScreenSize{}, GlobalMousePoint{});
-  events.setFlushEachLine(true);
-  Interpreter interpreter(events);
+  Interpreter interpreter(*backend.events);
   UdevSerialRegistry registry;
   Serial serial(alerts, interpreter, registry);
   // Never destroyed: the reader thread's last step, allDone, still holds its lock
@@ -55,12 +73,14 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
     return 1;
   }
   err << "Translating " << options.port << " at " << options.baud
-      << " bit/s with the " << options.backend << " backend; Ctrl+C stops.\n";
+      << " bit/s with the " << backendName(*kind) << " backend; Ctrl+C stops.\n";
 
   int received = 0;
   sigwait(&stopSignals, &received);
   stopReaderThread(control);
   serial.closeSerialPortWithDescriptor(fileDescriptor);
+  // Nobody could release what is still down once the process is gone.
+  interpreter.releaseEverythingHeld();
   err << "Stopped.\n";
   return 0;
 }

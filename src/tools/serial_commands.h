@@ -15,12 +15,15 @@ int runPorts(std::ostream& out, std::ostream& err);
 struct RunOptions {
   std::string port;
   int baud = 9600;
-  std::string backend = "trace";
+  // "xtest", "uinput" or "trace"; empty: QUILLMOTE_BACKEND, else what the session offers.
+  std::string backend;
 };
 
 // Translates the port's bytes until SIGINT or SIGTERM, then stops as the desktop
-// program does: exit flag, wait for done, drain, restore, close. Returns 0 after a
-// clean stop, 1 when the port could not be opened (the alert says why).
+// program does: exit flag, wait for done, drain, restore, close; then releases every
+// key and button still down. Returns 0 after a clean stop, 1 when the backend or the
+// port could not start (the message says why), 2 for a QUILLMOTE_BACKEND that names
+// no backend.
 int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace quillmote

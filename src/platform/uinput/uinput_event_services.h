@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/event_services.h"
+
+namespace quillmote {
+
+// The name of the virtual device, as the desktop and `libinput list-devices` show it.
+inline constexpr const char* kVirtualDeviceName = "Quillmote virtual input";
+
+// Delivers events through one virtual keyboard-and-pointer device made with uinput:
+// works under Wayland, on the console and under X11. Linux offers no global pointer
+// query under Wayland, so the backend keeps its own pointer position: a warp only sets
+// it, and a post with the update flag sends the relative motion from it to the new
+// position. Every operation ends with SYN_REPORT. The device is destroyed with the
+// object, and the kernel then releases whatever it still has down.
+class UInputEventServices final : public EventServices {
+ public:
+  // Creates the device through `uinputPath` (normally "/dev/uinput"). Nothing, and a
+  // message saying why and how to fix it, when that is not possible.
+  static std::unique_ptr<UInputEventServices> open(const char* uinputPath, std::string& error);
+  ~UInputEventServices() override;
+
+  void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) override;
+  void postMouseEvent(Point position, bool updateMouseCursorPosition,
+                      std::uint32_t buttonCount, bool leftButton, bool rightButton,
+                      bool thirdButton) override;
+  void warpMouseCursorPosition(Point position) override;
+  GlobalMousePoint getGlobalMouse() override;
+
+  // The device node the kernel made, such as /dev/input/event5 (for tests).
+  std::string deviceNode() const;
+
+ private:
+  struct Device;
+  UInputEventServices(std::unique_ptr<Device> device, int uinputDescriptor);
+
+  std::unique_ptr<Device> device_;
+  int uinputDescriptor_;
+};
+
+}  // namespace quillmote

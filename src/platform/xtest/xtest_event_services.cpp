@@ -1,0 +1,120 @@
+#include "platform/xtest/xtest_event_services.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/key_code_translation.h"
+
+namespace quillmote {
+namespace {
+
+// X key codes are evdev codes plus 8 on every server that uses the evdev rules.
+constexpr int kEvdevToXKeyCode = 8;
+// X button numbers of the left, right and third button.
+constexpr unsigned int kXButtons[3] = {1, 3, 2};
+
+int toXCoordinate(float value) {
+  if (std::isnan(value)) return 0;
+  return static_cast<int>(std::clamp(value, -32768.0f, 32767.0f));
+}
+
+// Names the keys the device can send that this server's keymap has no symbol for.
+std::string keysWithoutSymbol(Display* display) {
+  int minKeyCode = 0, maxKeyCode = 0;
+  XDisplayKeycodes(display, &minKeyCode, &maxKeyCode);
+  std::string missing;
+  for (const KeyCodeTranslation& key : keyCodeTranslations()) {
+    int xKeyCode = key.evdevCode + kEvdevToXKeyCode;
+    bool mapped = xKeyCode >= minKeyCode && xKeyCode <= maxKeyCode &&
+                  XkbKeycodeToKeysym(display, static_cast<KeyCode>(xKeyCode), 0, 0) != NoSymbol;
+    if (!mapped) missing += std::string(missing.empty() ? "" : ", ") + key.name;
+  }
+  return missing;
+}
+
+}  // namespace
+
+std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* displayName,
+                                                             std::string& error,
+                                                             std::string& warnings) {
+  const char* shownName = displayName ? displayName : XDisplayName(nullptr);
+  Display* display = XOpenDisplay(displayName);
+  if (display == nullptr) {
+    error = std::string("cannot connect to the X display \"") + shownName +
+            "\": is an X11 session running, and is DISPLAY set? (Under Wayland use "
+            "QUILLMOTE_BACKEND=uinput.)";
+    return nullptr;
+  }
+  int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+  if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
+    error = std::string("the X display \"") + shownName +
+            "\" does not offer the XTest extension, which Quillmote needs to type and "
+            "click; use QUILLMOTE_BACKEND=uinput instead.";
+    XCloseDisplay(display);
+    return nullptr;
+  }
+  // Key code 38 is the A key under the evdev rules; a server with other rules would
+  // receive every key on the wrong key.
+  if (XkbKeycodeToKeysym(display, 38, 0, 0) != XK_a) {
+    error = std::string("the X display \"") + shownName +
+            "\" does not use evdev key codes (key code 38 is not the A key), so keys "
+            "would arrive as the wrong keys; use QUILLMOTE_BACKEND=uinput instead.";
+    XCloseDisplay(display);
+    return nullptr;
+  }
+  if (std::string missing = keysWithoutSymbol(display); !missing.empty()) {
+    warnings = "These keys have no symbol in the X keymap and will do nothing: " + missing + ".";
+  }
+  return std::unique_ptr<XTestEventServices>(new XTestEventServices(display));
+}
+
+XTestEventServices::XTestEventServices(Display* display) : display_(display) {}
+
+XTestEventServices::~XTestEventServices() { XCloseDisplay(display_); }
+
+void XTestEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode, bool keyDown) {
+  std::optional<KeyCodeTranslation> key = translateKeyCode(keyCode);
+  if (!key) return;
+  XTestFakeKeyEvent(display_, key->evdevCode + kEvdevToXKeyCode, keyDown ? True : False,
+                    CurrentTime);
+  XFlush(display_);
+}
+
+void XTestEventServices::postMouseEvent(Point position, bool updateMouseCursorPosition,
+                                        std::uint32_t, bool leftButton, bool rightButton,
+                                        bool thirdButton) {
+  if (updateMouseCursorPosition) {
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), toXCoordinate(position.x),
+                         toXCoordinate(position.y), CurrentTime);
+  }
+  const bool buttons[3] = {leftButton, rightButton, thirdButton};
+  for (int i = 0; i < 3; ++i) {
+    if (buttons[i] == postedButtons_[i]) continue;
+    XTestFakeButtonEvent(display_, kXButtons[i], buttons[i] ? True : False, CurrentTime);
+    postedButtons_[i] = buttons[i];
+  }
+  XFlush(display_);
+}
+
+void XTestEventServices::warpMouseCursorPosition(Point position) {
+  XWarpPointer(display_, None, DefaultRootWindow(display_), 0, 0, 0, 0,
+               toXCoordinate(position.x), toXCoordinate(position.y));
+  XFlush(display_);
+}
+
+GlobalMousePoint XTestEventServices::getGlobalMouse() {
+  Window root = 0, child = 0;
+  int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
+  unsigned int mask = 0;
+  XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &rootX, &rootY,
+                &windowX, &windowY, &mask);
+  return GlobalMousePoint{static_cast<std::int16_t>(std::clamp(rootY, -32768, 32767)),
+                          static_cast<std::int16_t>(std::clamp(rootX, -32768, 32767))};
+}
+
+}  // namespace quillmote
