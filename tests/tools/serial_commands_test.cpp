@@ -143,7 +143,7 @@ TEST(RunCommand, translates_live_and_stops_cleanly_on_signal) {
   for (int stopSignal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(strsignal(stopSignal));
     test::PseudoTerminal line;
-    CliProcess cli({"run", "--port", line.portPath(), "--baud", "9600"});
+    CliProcess cli({"run", "--port", line.portPath(), "--baud", "9600", "--backend", "trace"});
 
     // The reply also proves the reader thread runs, and the stop signals are taken.
     line.send(bytes("{NUL}"));
@@ -162,7 +162,7 @@ TEST(RunCommand, translates_live_and_stops_cleanly_on_signal) {
 }
 
 TEST(RunCommand, port_that_fails_to_open_is_reported_with_status_1) {
-  CliProcess cli({"run", "--port", "/no/such", "--baud", "9600"});
+  CliProcess cli({"run", "--port", "/no/such", "--baud", "9600", "--backend", "trace"});
   ASSERT_EQ(cli.waitForExit(kPatience), 1) << cli.err();
   EXPECT_EQ(cli.err(),
             std::string("Internal Error: Error opening serial port /no/such - No such file "
