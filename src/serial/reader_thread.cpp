@@ -33,6 +33,7 @@ bool startReaderThread(Serial& serial, SerialThreadControl& control, int fileDes
 void stopReaderThread(SerialThreadControl& control) {
   control.setExitWithFlag(true);
   while (!control.isDone()) std::this_thread::yield();
+  control.waitUntilAllDoneReturned();
 }
 
 }  // namespace quillmote

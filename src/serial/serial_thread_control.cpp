@@ -11,6 +11,10 @@ void SerialThreadControl::setExitWithFlag(bool flag) {
   if (!flag) isDone_.store(false);
 }
 
+void SerialThreadControl::waitUntilAllDoneReturned() {
+  std::lock_guard<std::mutex> hold(serialThradLock);
+}
+
 void SerialThreadControl::allDone() {
   std::lock_guard<std::mutex> hold(serialThradLock);
   isDone_.store(true);

@@ -8,8 +8,7 @@ namespace quillmote {
 
 // Where the user-interface thread and the reader thread meet. The lock is held only
 // around the two flag stores; the flags are read without it, so they are atomic and
-// every read sees the latest store. One object serves every run and must outlive the
-// last reader thread: allDone still releases the lock after the done flag is visible.
+// every read sees the latest store. One object serves every run.
 class SerialThreadControl {
  public:
   SerialThreadControl() = default;
@@ -28,6 +27,11 @@ class SerialThreadControl {
   // The reader thread has finished the interpreter for this run.
   void allDone();
   bool isDone() const { return isDone_.load(); }
+
+  // After isDone has answered true: returns once the reader thread has left allDone,
+  // which still releases the lock after the flag is visible. From then on the reader
+  // thread touches the object no more, and it may be destroyed.
+  void waitUntilAllDoneReturned();
 
  private:
   std::int32_t fileDescriptorId = 0;

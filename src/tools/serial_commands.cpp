@@ -61,9 +61,7 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   Interpreter interpreter(*backend.events);
   UdevSerialRegistry registry;
   Serial serial(alerts, interpreter, registry);
-  // Never destroyed: the reader thread's last step, allDone, still holds its lock
-  // when the stop sees the done flag.
-  static SerialThreadControl& control = *new SerialThreadControl;
+  SerialThreadControl control;
 
   int fileDescriptor = serial.openSerialPortWithPath(options.port.c_str(), options.baud);
   if (fileDescriptor <= 0) return 1;

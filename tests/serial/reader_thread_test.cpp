@@ -288,10 +288,9 @@ TEST_F(ReaderThread, hung_up_line_keeps_running_until_stopped_and_close_reports)
 
 // Under ThreadSanitizer: a thread that touched the control object, the Serial or the
 // interpreter after reporting done would race with their destruction here.
-// The control object lives as long as the process (the reader thread's allDone is its
-// last touch of it); everything else may go as soon as the stop returns.
-TEST_F(ReaderThread, serial_and_interpreter_can_be_destroyed_as_soon_as_the_stop_returns) {
-  SerialThreadControl runControl;
+// After the stop the reader thread touches nothing of ours: every object, the control
+// object included, may go as soon as the stop returns.
+TEST_F(ReaderThread, objects_can_be_destroyed_as_soon_as_the_stop_returns) {
   for (int run = 0; run < 10; ++run) {
     SCOPED_TRACE(run);
     std::ostringstream out;
@@ -300,9 +299,11 @@ TEST_F(ReaderThread, serial_and_interpreter_can_be_destroyed_as_soon_as_the_stop
     auto runSerial = std::make_unique<Serial>(alerts, *runInterpreter, registry);
     int fd = runSerial->openSerialPortWithPath(line.portPath().c_str(), 9600);
     ASSERT_GT(fd, 0) << testing::PrintToString(alerts.shown);
-    ASSERT_TRUE(startReaderThread(*runSerial, runControl, fd));
+    auto runControl = std::make_unique<SerialThreadControl>();
+    ASSERT_TRUE(startReaderThread(*runSerial, *runControl, fd));
     pingAndAwaitReply();
-    stopOrAbort(runControl);
+    stopOrAbort(*runControl);
+    runControl.reset();
     runSerial->closeSerialPortWithDescriptor(fd);
     runSerial.reset();
     runInterpreter.reset();
