@@ -1,0 +1,80 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "interpreter/interpreter.h"
+#include "platform/alerts.h"
+#include "serial/serial.h"
+#include "serial/serial_thread_control.h"
+#include "app/preferences_window.h"
+
+class QSettings;
+
+namespace quillmote {
+
+// The seven line speeds, in the order of the rate matrix's rows.
+inline constexpr int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200};
+inline constexpr const char* kRateTitles[] = {"300", "600", "1200", "2400", "4800", "9600",
+                                              "19200"};
+inline constexpr const char* kUnspecifiedPortTitle = "unspecified";
+
+// Everything the controller works with, made and owned by the program.
+struct ControllerParts {
+  QSettings& userDefaults;
+  Alerts& alerts;
+  Interpreter& interpreter;
+  SerialRegistry& registry;
+  PreferencesWindow& windowPrefs;
+  CheckMark& menuItemRunning;
+  CheckMark& menuItemStopped;
+};
+
+// Starts and stops translation and keeps the preferences. Runs on the main thread;
+// its only link to the reader thread is `threadControl`. Starting opens the held port
+// and detaches the reader thread on it; stopping asks the thread to end, waits until
+// it has, and closes the port. Translation that was running at the last quit starts
+// again when the controller is made.
+class Controller {
+ public:
+  // The start-up: registers the defaults, reads the preferences, and starts
+  // translation when it was running at the last quit.
+  explicit Controller(ControllerParts parts);
+  ~Controller();
+  Controller(const Controller&) = delete;
+  Controller& operator=(const Controller&) = delete;
+
+  void doStart();
+  void doStop();
+  // The quit: stops translation and records whether it was running.
+  void applicationWillTerminate();
+
+  void readPrefs();
+  void openPrefs();
+  void prefsOK();
+  void prefsCancel();
+
+  bool running() const { return isRunning; }
+  int rate() const { return baudRate; }
+  const std::optional<std::string>& portPath() const { return serialPortPath; }
+
+ private:
+  void showStopped();
+
+  QSettings& userDefaults;
+  Alerts& alerts_;
+  PreferencesWindow& windowPrefs;
+  CheckMark& menuItemRunning;
+  CheckMark& menuItemStopped;
+  bool isRunning = false;
+  bool wasRunningOnQuit = false;
+  int baudRate = 300;
+  std::optional<std::string> serialPortPath;
+  std::vector<std::string> serialPortPaths;
+  Serial serialHandler;
+  int serialPortFileDescriptor = -1;
+  SerialThreadControl threadControl;
+};
+
+}  // namespace quillmote

@@ -1,0 +1,96 @@
+// quillmote: the desktop program.
+#include <QApplication>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSocketNotifier>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/controller.h"
+#include "app/main_window.h"
+#include "app/qt_widgets.h"
+#include "platform/backends.h"
+
+namespace {
+
+// SIGTERM and SIGINT become a normal quit, so the was-running flag is always recorded
+// and nothing is left pressed: the handler only writes a byte that the event loop reads.
+int signalPipe[2] = {-1, -1};
+
+void forwardSignal(int) {
+  char byte = 1;
+  [[maybe_unused]] ssize_t written = write(signalPipe[1], &byte, 1);
+}
+
+void quitOnSignals(QApplication& app) {
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+    char byte = 0;
+    [[maybe_unused]] ssize_t got = read(signalPipe[0], &byte, 1);
+    app.quit();
+  });
+  struct sigaction action {};
+  action.sa_handler = forwardSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setOrganizationName("Quillmote");
+  QApplication::setApplicationName("Quillmote");
+  QApplication::setApplicationVersion(QUILLMOTE_VERSION);
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  std::string error;
+  std::optional<quillmote::BackendKind> kind = quillmote::chooseBackend(
+      std::getenv("QUILLMOTE_BACKEND"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+      error);
+  quillmote::StartedBackend backend;
+  if (kind) {
+    backend = quillmote::startBackend(*kind, std::cout);
+    if (!backend.events) {
+      error = std::string("The ") + quillmote::backendName(*kind) +
+              " backend cannot start: " + backend.error;
+    }
+  }
+  if (!backend.events) {
+    QMessageBox::critical(nullptr, "Quillmote", QString::fromStdString(error));
+    return 1;
+  }
+  if (!backend.warnings.empty()) std::cerr << "quillmote: " << backend.warnings << '\n';
+
+  QSettings userDefaults;
+  quillmote::MainWindow window;
+  quillmote::MessageBoxAlerts alerts(&window);
+  quillmote::Interpreter interpreter(*backend.events);
+  quillmote::UdevSerialRegistry registry;
+  quillmote::PreferencesDialog preferences(userDefaults, &window);
+  quillmote::ActionCheckMark running(window.startAction(), [&window] { window.showStatus(); });
+  quillmote::ActionCheckMark stopped(window.stopAction(), [&window] { window.showStatus(); });
+
+  window.show();
+  quillmote::Controller controller({userDefaults, alerts, interpreter, registry, preferences,
+                                    running, stopped});
+  preferences.onOK = [&controller] { controller.prefsOK(); };
+  preferences.onCancel = [&controller] { controller.prefsCancel(); };
+  window.connectController(controller);
+
+  quitOnSignals(app);
+  QObject::connect(&app, &QApplication::aboutToQuit, [&controller, &interpreter] {
+    controller.applicationWillTerminate();
+    // Once the process is gone nothing could release what is still down.
+    interpreter.releaseEverythingHeld();
+  });
+  return app.exec();
+}

@@ -1,0 +1,110 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+#include "app/controller.h"
+#include "platform/alerts.h"
+
+namespace quillmote {
+
+QString aboutText() {
+  return QString("Quillmote %1\n\nLets a device on a serial port act as the computer's "
+                 "keyboard and mouse.\n\nContact: %2")
+      .arg(QUILLMOTE_VERSION, kDeveloperContactAddress);
+}
+
+MainWindow::MainWindow()
+    : start_(new QAction("Start", this)),
+      stop_(new QAction("Stop", this)),
+      preferences_(new QAction("Preferences…", this)),
+      quit_(new QAction("Quit", this)),
+      about_(new QAction("About Quillmote", this)),
+      status_(new QLabel) {
+  setWindowTitle("Quillmote");
+  setWindowIcon(QIcon(":/quillmote.svg"));
+  start_->setCheckable(true);
+  stop_->setCheckable(true);
+  quit_->setShortcut(QKeySequence::Quit);
+
+  QMenu* file = menuBar()->addMenu("File");
+  file->addAction(start_);
+  file->addAction(stop_);
+  file->addSeparator();
+  file->addAction(preferences_);
+  file->addSeparator();
+  file->addAction(quit_);
+  QMenu* help = menuBar()->addMenu("Help");
+  help->addAction(about_);
+
+  status_->setMargin(16);
+  status_->setMinimumWidth(360);
+  setCentralWidget(status_);
+
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    auto* trayMenu = new QMenu(this);
+    trayMenu->addAction(start_);
+    trayMenu->addAction(stop_);
+    trayMenu->addAction(preferences_);
+    trayMenu->addAction(about_);
+    trayMenu->addSeparator();
+    trayMenu->addAction(quit_);
+    tray_ = new QSystemTrayIcon(windowIcon(), this);
+    tray_->setContextMenu(trayMenu);
+    tray_->show();
+  }
+  connect(quit_, &QAction::triggered, qApp, &QApplication::quit);
+  connect(about_, &QAction::triggered, this,
+          [this] { QMessageBox::about(this, "About Quillmote", aboutText()); });
+}
+
+void MainWindow::connectController(Controller& controller) {
+  controller_ = &controller;
+  // A menu command only asks; the check marks are the controller's to set, so the
+  // toggle Qt made on the click is taken back first.
+  connect(start_, &QAction::triggered, this, [this](bool checked) {
+    start_->setChecked(!checked);
+    controller_->doStart();
+    showStatus();
+  });
+  connect(stop_, &QAction::triggered, this, [this](bool checked) {
+    stop_->setChecked(!checked);
+    controller_->doStop();
+    showStatus();
+  });
+  connect(preferences_, &QAction::triggered, this, [this] {
+    controller_->openPrefs();
+    showStatus();
+  });
+  showStatus();
+}
+
+void MainWindow::showStatus() {
+  if (controller_ == nullptr) return;
+  // The status line follows the check marks, which the controller sets.
+  QString text;
+  if (start_->isChecked()) {
+    text = QString("Running: %1 at %2 bit/s")
+               .arg(QString::fromStdString(controller_->portPath().value_or("")))
+               .arg(controller_->rate());
+  } else {
+    text = QString("Stopped. Port: %1, %2 bit/s")
+               .arg(controller_->portPath()
+                        ? QString::fromStdString(*controller_->portPath())
+                        : QString("unspecified"))
+               .arg(controller_->rate());
+  }
+  status_->setText(text);
+  if (tray_) tray_->setToolTip("Quillmote: " + text);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  event->accept();
+  QApplication::quit();
+}
+
+}  // namespace quillmote

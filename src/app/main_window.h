@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+
+#include <functional>
+
+namespace quillmote {
+
+class Controller;
+
+// The small main window: whether translation runs, on which port, at which rate.
+// File: Start, Stop, Preferences…, Quit; Help: About. A tray icon carries the same
+// commands where the desktop has a tray. The window only shows and forwards; closing
+// it quits the program.
+class MainWindow final : public QMainWindow {
+ public:
+  MainWindow();
+
+  // Wires the commands to `controller`, which must outlive the window's use.
+  void connectController(Controller& controller);
+  // Shows the state the controller's check marks now carry.
+  void showStatus();
+
+  QAction* startAction() { return start_; }
+  QAction* stopAction() { return stop_; }
+  QAction* preferencesAction() { return preferences_; }
+  QAction* quitAction() { return quit_; }
+  QAction* aboutAction() { return about_; }
+  QLabel* statusLine() { return status_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  Controller* controller_ = nullptr;
+  QAction* start_;
+  QAction* stop_;
+  QAction* preferences_;
+  QAction* quit_;
+  QAction* about_;
+  QLabel* status_;
+  QSystemTrayIcon* tray_ = nullptr;
+};
+
+// The About text: name, version, what it does, the contact address.
+QString aboutText();
+
+}  // namespace quillmote

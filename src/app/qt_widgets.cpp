@@ -1,0 +1,110 @@
+#include "app/qt_widgets.h"
+
+#include <QAbstractButton>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "app/controller.h"
+
+namespace quillmote {
+namespace {
+
+void showModal(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+               const QString& text) {
+  QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+  box.exec();
+}
+
+}  // namespace
+
+void MessageBoxAlerts::criticalAlert(const std::string& message) {
+  showModal(parent_, QMessageBox::Critical, "Internal Error",
+            QString::fromStdString(internalErrorText(message)));
+}
+
+void MessageBoxAlerts::plainAlert(const std::string& message) {
+  showModal(parent_, QMessageBox::Warning, "Alert", QString::fromStdString(message));
+}
+
+PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
+    : QDialog(parent), store_(store), popup_(new QComboBox), rates_(new QButtonGroup(this)) {
+  setWindowTitle("Quillmote Preferences");
+  setModal(true);
+
+  auto* rateBox = new QGroupBox("Baud rate");
+  auto* rateColumn = new QVBoxLayout(rateBox);
+  for (int row = 0; row < static_cast<int>(std::size(kRateTitles)); ++row) {
+    auto* button = new QRadioButton(kRateTitles[row]);
+    rates_->addButton(button, row);
+    rateColumn->addWidget(button);
+  }
+
+  auto* form = new QFormLayout;
+  form->addRow("Serial port:", popup_);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+    if (onOK) onOK();
+  });
+  connect(buttons, &QDialogButtonBox::rejected, this, [this] { reject(); });
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(rateBox);
+  layout->addWidget(buttons);
+}
+
+void PreferencesDialog::selectRateRow(int row) {
+  if (QAbstractButton* button = rates_->button(row)) button->setChecked(true);
+}
+
+int PreferencesDialog::selectedRateRow() const { return rates_->checkedId(); }
+
+std::string PreferencesDialog::rateTitle(int row) const {
+  QAbstractButton* button = rates_->button(row);
+  return button ? button->text().toStdString() : "";
+}
+
+void PreferencesDialog::removeAllPortItems() { popup_->clear(); }
+
+void PreferencesDialog::addPortItem(const std::string& title) {
+  popup_->addItem(QString::fromStdString(title));
+}
+
+void PreferencesDialog::selectPortItem(int index) { popup_->setCurrentIndex(index); }
+
+int PreferencesDialog::selectedPortIndex() const { return popup_->currentIndex(); }
+
+std::string PreferencesDialog::selectedPortTitle() const {
+  return popup_->currentText().toStdString();
+}
+
+void PreferencesDialog::setFrameAutosaveName(const std::string& name) {
+  autosaveName_ = QString::fromStdString(name);
+  restoreGeometry(store_.value(autosaveName_).toByteArray());
+}
+
+void PreferencesDialog::runModal() { exec(); }
+
+void PreferencesDialog::close() {
+  if (!autosaveName_.isEmpty()) {
+    store_.setValue(autosaveName_, saveGeometry());
+    store_.sync();
+  }
+  done(QDialog::Rejected);
+}
+
+void PreferencesDialog::reject() {
+  if (onCancel) {
+    onCancel();
+  } else {
+    close();
+  }
+}
+
+}  // namespace quillmote
