@@ -89,6 +89,7 @@ void XTestEventServices::postMouseEvent(Point position, bool updateMouseCursorPo
                                         std::uint32_t, bool leftButton, bool rightButton,
                                         bool thirdButton) {
   if (updateMouseCursorPosition) {
+    warpedTo_.reset();
     XTestFakeMotionEvent(display_, DefaultScreen(display_), toXCoordinate(position.x),
                          toXCoordinate(position.y), CurrentTime);
   }
@@ -102,12 +103,21 @@ void XTestEventServices::postMouseEvent(Point position, bool updateMouseCursorPo
 }
 
 void XTestEventServices::warpMouseCursorPosition(Point position) {
-  XWarpPointer(display_, None, DefaultRootWindow(display_), 0, 0, 0, 0,
-               toXCoordinate(position.x), toXCoordinate(position.y));
-  XFlush(display_);
+  // Confined as the server confines the pointer: to the root window, which spans every
+  // monitor (asked each time: monitors come and go). Nothing is sent to the server, so
+  // no application sees the pointer move; XWarpPointer would send them motion.
+  Window root = 0;
+  int rootX = 0, rootY = 0;
+  unsigned int width = 1, height = 1, border = 0, depth = 0;
+  XGetGeometry(display_, DefaultRootWindow(display_), &root, &rootX, &rootY, &width, &height,
+               &border, &depth);
+  int x = std::clamp(toXCoordinate(position.x), 0, static_cast<int>(width) - 1);
+  int y = std::clamp(toXCoordinate(position.y), 0, static_cast<int>(height) - 1);
+  warpedTo_ = GlobalMousePoint{static_cast<std::int16_t>(y), static_cast<std::int16_t>(x)};
 }
 
 GlobalMousePoint XTestEventServices::getGlobalMouse() {
+  if (warpedTo_) return *warpedTo_;
   Window root = 0, child = 0;
   int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
   unsigned int mask = 0;

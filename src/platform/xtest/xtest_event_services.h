@@ -2,6 +2,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/event_services.h"
@@ -37,6 +38,9 @@ class XTestEventServices final : public EventServices {
   _XDisplay* display_;
   // The button states of the last post: only a change becomes a button event.
   std::array<bool, 3> postedButtons_{};
+  // Where the last warp put the pointer, confined to the root window, until a post with
+  // the update flag moves the real one. XWarpPointer would send motion to applications.
+  std::optional<GlobalMousePoint> warpedTo_;
 };
 
 }  // namespace quillmote
