@@ -347,5 +347,57 @@ TEST_F(ControllerTest, confirming_while_running_restarts_on_the_new_port_and_rat
   c.doStop();  // before `other` goes
 }
 
+// Preferences written by other means, or damaged: the controller starts, shows the
+// alert the situation has, and never opens the port at a rate it cannot set.
+TEST_F(ControllerTest, bad_stored_preferences_start_and_alert_without_crashing) {
+  struct {
+    const char* name;
+    QVariant rate;
+    QVariant path;
+    Strings alertsAtPrefs;
+  } cases[] = {
+      {"rate_not_a_number", "fast", held(),
+       {internalError("Invalid baud rate from user preferences.")}},
+      {"negative_rate", -9600, held(), {internalError("Invalid baud rate from user preferences.")}},
+      {"path_not_a_string", 9600, QVariantList{1, 2}, {}},
+  };
+  for (const auto& p : cases) {
+    SCOPED_TRACE(p.name);
+    QFile::remove(storePath);
+    alerts.shown.clear();
+    Controller& c = launch({{"baudRate", p.rate}, {"serialPortPath", p.path},
+                            {"wasRunningOnQuit", true}});
+    // The launch's start either runs or has shown why it could not.
+    EXPECT_TRUE(c.running() || !alerts.shown.empty()) << testing::PrintToString(alerts.shown);
+    for (const std::string& alert : alerts.shown) {
+      // A rate the line cannot take fails where the settings are applied; a path that is
+      // no string is no path at all.
+      EXPECT_TRUE(alert.starts_with("Internal Error: Error setting tty attributes") ||
+                  alert.starts_with("Alert: Quillmote cannot start because the serial port"))
+          << alert;
+    }
+    alerts.shown.clear();
+    c.doStop();
+    c.openPrefs();
+    EXPECT_EQ(alerts.shown, p.alertsAtPrefs);
+  }
+}
+
+TEST_F(ControllerTest, corrupt_store_file_reads_as_a_fresh_installation) {
+  QFile file(storePath);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray("\xff\xfe\0\x01[[[\n\x80\x81=\n\0\0=\n]]wasRunning", 30));
+  file.close();
+  store = std::make_unique<QSettings>(storePath, QSettings::IniFormat);
+  Controller c({*store, alerts, traced.interpreter(), registry, window, running, stopped});
+  EXPECT_FALSE(c.running());
+  c.doStart();
+  EXPECT_EQ(c.rate(), 300);
+  EXPECT_EQ(alerts.shown.size(), 1u);
+  EXPECT_TRUE(alerts.shown.empty() ||
+              alerts.shown[0].starts_with("Alert: Quillmote cannot start because the serial"))
+      << testing::PrintToString(alerts.shown);
+}
+
 }  // namespace
 }  // namespace quillmote::test
