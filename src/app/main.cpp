@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +22,9 @@ namespace {
 // SIGTERM and SIGINT become a normal quit, so the was-running flag is always recorded
 // and nothing is left pressed: the handler only writes a byte that the event loop reads.
 int signalPipe[2] = {-1, -1};
+// A signal that arrives before the main event loop runs (during a start-up alert, say)
+// could only end that alert's loop; the main loop must still quit when it starts.
+bool quitRequested = false;
 
 void forwardSignal(int) {
   char byte = 1;
@@ -33,6 +37,7 @@ void quitOnSignals(QApplication& app) {
   QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
     char byte = 0;
     [[maybe_unused]] ssize_t got = read(signalPipe[0], &byte, 1);
+    quitRequested = true;
     app.quit();
   });
   struct sigaction action {};
@@ -51,6 +56,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Quillmote");
   QApplication::setApplicationVersion(QUILLMOTE_VERSION);
   QApplication::setQuitOnLastWindowClosed(false);
+  // Before anything starts translation: a signal from then on must reach the quit.
+  quitOnSignals(app);
 
   std::string error;
   std::optional<quillmote::BackendKind> kind = quillmote::chooseBackend(
@@ -86,11 +93,11 @@ int main(int argc, char** argv) {
   preferences.onCancel = [&controller] { controller.prefsCancel(); };
   window.connectController(controller);
 
-  quitOnSignals(app);
   QObject::connect(&app, &QApplication::aboutToQuit, [&controller, &interpreter] {
     controller.applicationWillTerminate();
     // Once the process is gone nothing could release what is still down.
     interpreter.releaseEverythingHeld();
   });
+  if (quitRequested) QTimer::singleShot(0, &app, &QApplication::quit);
   return app.exec();
 }
