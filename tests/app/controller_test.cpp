@@ -386,7 +386,8 @@ TEST_F(ControllerTest, bad_stored_preferences_start_and_alert_without_crashing) 
 TEST_F(ControllerTest, corrupt_store_file_reads_as_a_fresh_installation) {
   QFile file(storePath);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(QByteArray("\xff\xfe\0\x01[[[\n\x80\x81=\n\0\0=\n]]wasRunning", 30));
+  const char garbage[] = "\xff\xfe\0\x01[[[\n\x80\x81=\n\0\0=\n]]wasRunning";
+  file.write(garbage, sizeof garbage - 1);
   file.close();
   store = std::make_unique<QSettings>(storePath, QSettings::IniFormat);
   Controller c({*store, alerts, traced.interpreter(), registry, window, running, stopped});
