@@ -148,13 +148,15 @@ double cpuSeconds(pid_t pid) {
   return static_cast<double>(userTicks + systemTicks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-void measureRunCpu(const char* cli, int seconds) {
+// False when `run` did not end cleanly: its figures would then measure nothing.
+bool measureRunCpu(const char* cli, int seconds) {
   Line line = openLine();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const char* argv[] = {cli, "run", "--port", line.path.c_str(), "--baud", "9600", nullptr};
+  const char* argv[] = {cli,    "run",  "--port",    line.path.c_str(),
+                        "--baud", "9600", "--backend", "trace", nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, cli, &actions, nullptr, const_cast<char**>(argv), environ) != 0) {
     std::perror("posix_spawn");
@@ -179,6 +181,7 @@ void measureRunCpu(const char* cli, int seconds) {
               "%.2f%% of a core (exit status %d)\n",
               seconds, 100.0 * idle / seconds, 100.0 * hungUp / seconds,
               WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -186,6 +189,5 @@ void measureRunCpu(const char* cli, int seconds) {
 int main(int argc, char** argv) {
   bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
   measureLatencyAndStop(quick ? 1000 : 10000, quick ? 3 : 20);
-  measureRunCpu(QUILLMOTE_CLI, quick ? 1 : 10);
-  return 0;
+  return measureRunCpu(QUILLMOTE_CLI, quick ? 1 : 10) ? 0 : 1;
 }
