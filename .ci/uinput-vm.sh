@@ -140,9 +140,10 @@ timeout "$boot_timeout" qemu-system-x86_64 "${accel[@]}" -kernel "$kernel_dir/vm
   -initrd "$work/initramfs.cpio.gz" -append 'console=ttyS0 quiet panic=-1' \
   -nographic -m 512 -no-reboot </dev/null >"$work/console.log" 2>&1 || status=$?
 # The firmware clears the terminal just before the kernel starts, and with a quiet kernel
-# those escape sequences lead the first line the check prints.
+# those escape sequences, or the firmware's last words, lead the line the check prints:
+# the result is taken from wherever it starts in its line.
 sed -E 's/\x1b(\[[0-9;?]*[A-Za-z]|[A-Za-z])//g; s/\r//g' "$work/console.log" >"$work/console.txt"
-result="$(grep -a "^$result_prefix" "$work/console.txt" | head -n 1 || true)"
+result="$(grep -ao "$result_prefix.*" "$work/console.txt" | head -n 1 || true)"
 
 # qemu exits 0 on power-off whatever the check said: only the result line counts.
 if [[ "$result" == "$result_prefix PASS" ]]; then
