@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "interpreter/interpreter.h"
 #include "serial/reader_thread.h"
 #include "serial/serial.h"
+#include "tools/console_alerts.h"
 
 extern char** environ;
 
@@ -50,15 +52,6 @@ class TimingEvents final : public EventServices {
   std::atomic<Clock::rep> arrivedAt{0};
 };
 
-class SilentAlerts final : public quillmote::Alerts {
- public:
-  void criticalAlert(const std::string& message) override {
-    std::fprintf(stderr, "Internal Error: %s\n", message.c_str());
-  }
-  void plainAlert(const std::string& message) override {
-    std::fprintf(stderr, "Alert: %s\n", message.c_str());
-  }
-};
 
 class NoRegistry final : public quillmote::SerialRegistry {
  public:
@@ -89,7 +82,7 @@ double percentile(std::vector<double> values, double fraction) {
 void measureLatencyAndStop(int bytes, int stops) {
   TimingEvents events;
   quillmote::Interpreter interpreter(events);
-  SilentAlerts alerts;
+  quillmote::ConsoleAlerts alerts(std::cerr);
   NoRegistry registry;
   quillmote::Serial serial(alerts, interpreter, registry);
   quillmote::SerialThreadControl control;

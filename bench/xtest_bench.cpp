@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "platform/xtest/xtest_event_services.h"
 #include "serial/reader_thread.h"
 #include "serial/serial.h"
+#include "tools/console_alerts.h"
 #include "support/child_process.h"
 #include "support/pseudo_terminal.h"
 #include "support/x_event_client.h"
@@ -40,15 +42,6 @@ using quillmote::test::XRecordedEvent;
 
 constexpr auto kPatience = 30s;
 
-class StderrAlerts final : public quillmote::Alerts {
- public:
-  void criticalAlert(const std::string& message) override {
-    std::fprintf(stderr, "Internal Error: %s\n", message.c_str());
-  }
-  void plainAlert(const std::string& message) override {
-    std::fprintf(stderr, "Alert: %s\n", message.c_str());
-  }
-};
 
 class NoRegistry final : public quillmote::SerialRegistry {
  public:
@@ -132,7 +125,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<quillmote::XTestEventServices> events =
         quillmote::XTestEventServices::open(server.displayName().c_str(), error, warnings);
     if (!events) throw std::runtime_error(error);
-    StderrAlerts alerts;
+    quillmote::ConsoleAlerts alerts(std::cerr);
     NoRegistry registry;
     quillmote::Interpreter interpreter(*events);
     quillmote::Serial serial(alerts, interpreter, registry);
