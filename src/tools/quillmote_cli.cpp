@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "tools/doctor.h"
 #include "tools/serial_commands.h"
 #include "tools/trace_command.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Quillmote: a serial device as the computer's keyboard and mouse",
                "quillmote-cli"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "quillmote-cli " QUILLMOTE_VERSION);
 
   quillmote::TraceOptions traceOptions;
   std::string screenText;
@@ -44,11 +46,20 @@ int main(int argc, char** argv) {
                   "Event backend: xtest (X11), uinput (Wayland, console) or trace (print "
                   "the events); default: QUILLMOTE_BACKEND, else xtest under X11, else uinput")
       ->check(CLI::IsMember({"xtest", "uinput", "trace"}));
+  run->add_flag("--reconnect", runOptions.reconnect,
+                "When the device is unplugged, wait for it and go on once it is back; "
+                "also waits for a port that is not there yet");
+
+  quillmote::DoctorOptions doctorOptions;
+  CLI::App* doctor = app.add_subcommand(
+      "doctor", "Check this machine for what keeps Quillmote from working, one line each");
+  doctor->add_option("--port", doctorOptions.port,
+                     "The port to check (default: every serial port found)");
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
+  } catch (const CLI::Success& helpOrVersion) {
+    return app.exit(helpOrVersion);
   } catch (const CLI::ParseError& error) {
     app.exit(error);
     return kUsageError;
@@ -80,5 +91,6 @@ int main(int argc, char** argv) {
     }
     return quillmote::runTranslation(runOptions, std::cout, std::cerr);
   }
+  if (doctor->parsed()) return quillmote::runDoctor(doctorOptions, std::cout, std::cerr);
   return kUsageError;
 }

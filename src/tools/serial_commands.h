@@ -17,6 +17,8 @@ struct RunOptions {
   int baud = 9600;
   // "xtest", "uinput" or "trace"; empty: QUILLMOTE_BACKEND, else what the session offers.
   std::string backend;
+  // Waits for an unplugged device to come back instead of ending.
+  bool reconnect = false;
 };
 
 // Translates the port's bytes until SIGINT or SIGTERM, then stops as the desktop
