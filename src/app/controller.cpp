@@ -16,16 +16,49 @@ constexpr const char* kWasRunningOnQuitKey = "wasRunningOnQuit";
 // The registered default: a fallback that answers when nothing is stored, never
 // written to the store itself.
 constexpr int kDefaultBaudRate = 300;
+// How often the running line and a missing device are looked at.
+constexpr int kLookIntervalMilliseconds = 200;
+
+// Marks a start or stop in progress for as long as it lives.
+class StartOrStop {
+ public:
+  StartOrStop(bool& flag, QSocketNotifier* announcements)
+      : flag_(flag), announcements_(announcements) {
+    flag_ = true;
+    // Announcements left unread would wake an alert's event loop again and again.
+    if (announcements_) announcements_->setEnabled(false);
+  }
+  ~StartOrStop() {
+    flag_ = false;
+    if (announcements_) announcements_->setEnabled(true);
+  }
+  StartOrStop(const StartOrStop&) = delete;
+  StartOrStop& operator=(const StartOrStop&) = delete;
+
+ private:
+  bool& flag_;
+  QSocketNotifier* announcements_;
+};
 
 }  // namespace
 
 Controller::Controller(ControllerParts parts)
     : userDefaults(parts.userDefaults),
       alerts_(parts.alerts),
+      interpreter_(parts.interpreter),
       windowPrefs(parts.windowPrefs),
       menuItemRunning(parts.menuItemRunning),
       menuItemStopped(parts.menuItemStopped),
-      serialHandler(parts.alerts, parts.interpreter, parts.registry) {
+      serialHandler(parts.alerts, parts.interpreter, parts.registry),
+      unplugWatch(parts.deviceMonitor) {
+  lookTimer.setInterval(kLookIntervalMilliseconds);
+  QObject::connect(&lookTimer, &QTimer::timeout, &lookTimer, [this] { lookAtDevice(); });
+  if (parts.deviceMonitor != nullptr && parts.deviceMonitor->descriptor() >= 0) {
+    announcements = std::make_unique<QSocketNotifier>(parts.deviceMonitor->descriptor(),
+                                                      QSocketNotifier::Read);
+    QObject::connect(announcements.get(), &QSocketNotifier::activated, announcements.get(),
+                     [this] { lookAtDevice(); });
+  }
   readPrefs();
   if (wasRunningOnQuit) {
     doStart();
@@ -43,6 +76,7 @@ void Controller::showStopped() {
 
 void Controller::doStart() {
   if (isRunning) return;
+  StartOrStop inProgress(startingOrStopping, announcements.get());
   // Only an absent path is unspecified: "/dev/null" goes on to the open and fails there.
   if (!serialPortPath) {
     alerts_.plainAlert(
@@ -60,23 +94,57 @@ void Controller::doStart() {
     return;
   }
   isRunning = true;
+  unplugWatch.stopWaiting();
+  lookTimer.start();
   menuItemRunning.setState(true);
   menuItemStopped.setState(false);
 }
 
 void Controller::doStop() {
+  // A stop asked for while the device is away also ends the wait for it.
+  unplugWatch.stopWaiting();
+  stopTranslation(false);
+  keepLookingWhileNeeded();
+}
+
+void Controller::stopTranslation(bool deviceGone) {
   if (!isRunning) return;
+  StartOrStop inProgress(startingOrStopping, announcements.get());
   stopReaderThread(threadControl);
   // Only now: the reader thread no longer touches the descriptor.
   if (serialPortFileDescriptor > 0) {
-    serialHandler.closeSerialPortWithDescriptor(serialPortFileDescriptor);
+    serialHandler.closeSerialPortWithDescriptor(serialPortFileDescriptor, deviceGone);
   }
+  // Keys and buttons the device held down have nobody left to let them up.
+  if (deviceGone) interpreter_.releaseEverythingHeld();
   isRunning = false;
   showStopped();
 }
 
+void Controller::lookAtDevice() {
+  if (startingOrStopping) return;
+  switch (unplugWatch.look(serialPortPath.value_or(""), isRunning,
+                           threadControl.lineHungUp(), UnplugWatch::Clock::now())) {
+    case UnplugWatch::Step::kNothing:
+      break;
+    case UnplugWatch::Step::kStopUnplugged:
+      stopTranslation(true);
+      break;
+    case UnplugWatch::Step::kStartAgain:
+      doStart();
+      break;
+  }
+  keepLookingWhileNeeded();
+}
+
+void Controller::keepLookingWhileNeeded() {
+  if (!isRunning && !unplugWatch.waiting()) lookTimer.stop();
+}
+
 void Controller::applicationWillTerminate() {
-  bool record = isRunning;
+  // Waiting for an unplugged device is still running as far as the user is concerned:
+  // the next start of the program takes it up again.
+  bool record = isRunning || unplugWatch.waiting();
   doStop();
   userDefaults.setValue(kWasRunningOnQuitKey, record);
   userDefaults.sync();

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +12,7 @@
 #include "platform/alerts.h"
 #include "serial/serial.h"
 #include "serial/serial_thread_control.h"
+#include "serial/unplug_watch.h"
 #include "app/preferences_window.h"
 
 class QSettings;
@@ -29,13 +34,17 @@ struct ControllerParts {
   PreferencesWindow& windowPrefs;
   CheckMark& menuItemRunning;
   CheckMark& menuItemStopped;
+  // Announcements of devices coming and going; null: a returning device is seen by its
+  // path alone. Must outlive the controller.
+  DeviceMonitor* deviceMonitor = nullptr;
 };
 
 // Starts and stops translation and keeps the preferences. Runs on the main thread;
 // its only link to the reader thread is `threadControl`. Starting opens the held port
 // and detaches the reader thread on it; stopping asks the thread to end, waits until
 // it has, and closes the port. Translation that was running at the last quit starts
-// again when the controller is made.
+// again when the controller is made. When the running port's device is unplugged,
+// translation stops by itself, quietly, and starts again once the same path is back.
 class Controller {
  public:
   // The start-up: registers the defaults, reads the preferences, and starts
@@ -55,15 +64,25 @@ class Controller {
   void prefsOK();
   void prefsCancel();
 
+  // One look at the running port's device: stops translation when the device was
+  // unplugged and starts it again when it is back. A timer calls it a few times a
+  // second while translation runs or waits, and the device monitor on announcements.
+  void lookAtDevice();
+
   bool running() const { return isRunning; }
   int rate() const { return baudRate; }
   const std::optional<std::string>& portPath() const { return serialPortPath; }
+  // Stopped because the device went away, and waiting for it to come back.
+  bool waitingForDevice() const { return unplugWatch.waiting(); }
 
  private:
   void showStopped();
+  void stopTranslation(bool deviceGone);
+  void keepLookingWhileNeeded();
 
   QSettings& userDefaults;
   Alerts& alerts_;
+  Interpreter& interpreter_;
   PreferencesWindow& windowPrefs;
   CheckMark& menuItemRunning;
   CheckMark& menuItemStopped;
@@ -75,6 +94,12 @@ class Controller {
   Serial serialHandler;
   int serialPortFileDescriptor = -1;
   SerialThreadControl threadControl;
+  UnplugWatch unplugWatch;
+  QTimer lookTimer;
+  std::unique_ptr<QSocketNotifier> announcements;
+  // A start or stop may show an alert, whose event loop runs the look timer: no look
+  // may start or stop translation in the middle of another start or stop.
+  bool startingOrStopping = false;
 };
 
 }  // namespace quillmote

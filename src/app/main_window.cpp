@@ -91,6 +91,9 @@ void MainWindow::showStatus() {
     text = QString("Running: %1 at %2 bit/s")
                .arg(QString::fromStdString(controller_->portPath().value_or("")))
                .arg(controller_->rate());
+  } else if (controller_->waitingForDevice()) {
+    text = QString("Device gone, waiting for %1")
+               .arg(QString::fromStdString(controller_->portPath().value_or("")));
   } else {
     text = QString("Stopped. Port: %1, %2 bit/s")
                .arg(controller_->portPath()

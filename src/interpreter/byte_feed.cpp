@@ -31,7 +31,7 @@ bool waitReadable(int fd) {
 
 }  // namespace
 
-int read_char(int fd, const SerialThreadControl& control) {
+int read_char(int fd, SerialThreadControl& control) {
   using Clock = std::chrono::steady_clock;
   for (;;) {
     if (control.shouldExit()) return 0;
@@ -41,6 +41,11 @@ int read_char(int fd, const SerialThreadControl& control) {
     ssize_t got = read(fd, &byte, 1);
     if (got < 0 && errno == EINTR) continue;  // a signal, not a dead line
     if (got != 1) {
+      // End of file from a terminal is a hang-up; EIO and ENXIO are a device that is
+      // gone. EAGAIN is neither: someone else took the byte.
+      if (got == 0 || errno == EIO || errno == ENXIO || errno == ENODEV) {
+        control.noteLineHungUp();
+      }
       // A hung-up line reads as readable and then yields nothing, forever: wait out
       // the rest of the slice so it costs no CPU. The flag is still seen each slice.
       std::this_thread::sleep_until(sliceStart +

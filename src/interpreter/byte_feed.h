@@ -17,8 +17,8 @@ inline constexpr unsigned char kZeroByteReply = 0x11;
 // (bytes 0x80 to 0xFF come back as -128 to -1). Reads one byte per call, never ahead.
 // A zero byte is answered with kZeroByteReply and skipped. Returns 0 only once
 // `control` says the thread is to exit; a failing or hung-up line is retried, not
-// reported, and costs no more than one look per slice.
-int read_char(int fd, const SerialThreadControl& control);
+// returned, and costs no more than one look per slice. A hang-up is noted on `control`.
+int read_char(int fd, SerialThreadControl& control);
 
 // The scanner's one source of bytes. A descriptor in normal use; memory for the trace
 // tool, tests and benchmarks.
@@ -32,14 +32,14 @@ class ByteSource {
 // The serial port: bytes until a stop is requested.
 class DescriptorByteSource final : public ByteSource {
  public:
-  DescriptorByteSource(int fd, const SerialThreadControl& control)
+  DescriptorByteSource(int fd, SerialThreadControl& control)
       : yy_fd(fd), yy_threadControl(&control) {}
 
   int yy_read_char() override;
 
  private:
   int yy_fd;
-  const SerialThreadControl* yy_threadControl;
+  SerialThreadControl* yy_threadControl;
 };
 
 // A captured byte stream: its end acts as a stop. Zero bytes are dropped, as the

@@ -48,7 +48,9 @@ class Serial {
   // The open, configured, non-blocking descriptor, or -1 after a failure already shown.
   int openSerialPortWithPath(const char* path, int baud);
   // Drains, restores the saved settings and closes; every step runs even if one fails.
-  void closeSerialPortWithDescriptor(int fileDescriptor);
+  // After the device was unplugged the drain and restore can only fail, and whoever
+  // stops already says the device is gone: `deviceGone` keeps those failures unshown.
+  void closeSerialPortWithDescriptor(int fileDescriptor, bool deviceGone = false);
 
   // The reader thread's body: runs the interpreter on the descriptor held by `control`
   // until a stop is requested, then reports done. Touches nothing after allDone.

@@ -100,12 +100,12 @@ int Serial::openSerialPortWithPath(const char* path, int baud) {
   return fd;
 }
 
-void Serial::closeSerialPortWithDescriptor(int fileDescriptor) {
-  if (tcdrain(fileDescriptor) == -1) {
+void Serial::closeSerialPortWithDescriptor(int fileDescriptor, bool deviceGone) {
+  if (tcdrain(fileDescriptor) == -1 && !deviceGone) {
     int error = errno;
     alerts_.criticalAlert("Error waiting for drain - " + systemError(error) + ".");
   }
-  if (tcsetattr(fileDescriptor, TCSANOW, &gOriginalTTYAttrs) == -1) {
+  if (tcsetattr(fileDescriptor, TCSANOW, &gOriginalTTYAttrs) == -1 && !deviceGone) {
     int error = errno;
     alerts_.criticalAlert("Error resetting tty attributes - " + systemError(error) + ".");
   }

@@ -8,7 +8,10 @@ void SerialThreadControl::setExitWithFlag(bool flag) {
     doExit.store(flag);
   }
   // Cleared outside the lock: at the start of a run no reader thread writes it any more.
-  if (!flag) isDone_.store(false);
+  if (!flag) {
+    isDone_.store(false);
+    lineHungUp_.store(false);
+  }
 }
 
 void SerialThreadControl::waitUntilAllDoneReturned() {

@@ -24,6 +24,12 @@ class SerialThreadControl {
   // clearing both flags.
   void setExitWithFlag(bool flag);
 
+  // The reader thread saw the line hang up (the device was unplugged, or the other end
+  // of a pseudo-terminal closed). The thread goes on waiting for a stop; whoever watches
+  // for unplugged devices reads this. Cleared at the start of each run.
+  void noteLineHungUp() { lineHungUp_.store(true); }
+  bool lineHungUp() const { return lineHungUp_.load(); }
+
   // The reader thread has finished the interpreter for this run.
   void allDone();
   bool isDone() const { return isDone_.load(); }
@@ -38,6 +44,7 @@ class SerialThreadControl {
   std::mutex serialThradLock;
   std::atomic<bool> doExit{false};
   std::atomic<bool> isDone_{false};
+  std::atomic<bool> lineHungUp_{false};
 };
 
 }  // namespace quillmote

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,26 @@ class CliProcess {
     return true;
   }
 
+  // True once standard error holds `fragment` `times` times; false after `timeout`.
+  bool waitForError(const std::string& fragment, int times, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto count = [this, &fragment] {
+      int found = 0;
+      for (auto at = err_.find(fragment); at != std::string::npos;
+           at = err_.find(fragment, at + 1)) {
+        ++found;
+      }
+      return found;
+    };
+    while (count() < times) {
+      pollfd watched{errFd_, POLLIN, 0};
+      if (poll(&watched, 1, millisecondsUntil(deadline)) <= 0 || !readSome(errFd_, err_)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   void sendSignal(int signalNumber) { ASSERT_EQ(kill(pid_, signalNumber), 0); }
 
   // The exit status once the program has ended and closed its streams; -1 if it ended
@@ -159,6 +180,49 @@ TEST(RunCommand, translates_live_and_stops_cleanly_on_signal) {
     EXPECT_TRUE(cli.err().ends_with("Stopped.\n")) << cli.err();
     EXPECT_EQ(cli.err().find("Internal Error"), std::string::npos) << cli.err();
   }
+}
+
+// The port is a link, as /dev/serial/by-id names are: a pseudo-terminal whose device end
+// closes is the unplug, the link going away is the device node going, and a new
+// pseudo-terminal behind the same link is the device plugged in again.
+TEST(RunCommand, reconnect_waits_for_the_port_and_goes_on_after_an_unplug) {
+  char directory[] = "/tmp/quillmote-reconnect-XXXXXX";
+  ASSERT_NE(mkdtemp(directory), nullptr);
+  const std::string port = std::string(directory) + "/port";
+  CliProcess cli({"run", "--reconnect", "--port", port, "--baud", "9600", "--backend",
+                  "trace"});
+  const std::string translating = "Translating " + port + " at 9600 bit/s";
+  ASSERT_TRUE(cli.waitForError("Waiting for " + port + "\n", 1, kPatience)) << cli.err();
+
+  auto first = std::make_unique<test::PseudoTerminal>();
+  ASSERT_EQ(symlink(first->portPath().c_str(), port.c_str()), 0);
+  ASSERT_TRUE(cli.waitForError(translating, 1, kPatience)) << cli.err();
+  first->send(bytes("{ESC},lock,shift.a"));
+  std::string events = "key 56 down\nkey 0 down\nkey 0 up\n";
+  ASSERT_TRUE(cli.waitForOutput(events, kPatience)) << cli.out();
+
+  first->hangUp();
+  ASSERT_TRUE(cli.waitForError("Device gone, waiting for " + port + "\n", 1, kPatience))
+      << cli.err();
+  // The locked shift is let up: the device that locked it is gone.
+  events += "key 56 up\n";
+  EXPECT_TRUE(cli.waitForOutput(events, kPatience)) << cli.out();
+  ASSERT_EQ(unlink(port.c_str()), 0);
+
+  test::PseudoTerminal second;
+  ASSERT_EQ(symlink(second.portPath().c_str(), port.c_str()), 0);
+  ASSERT_TRUE(cli.waitForError(translating, 2, kPatience)) << cli.err();
+  second.send(bytes("b"));
+  events += "key 11 down\nkey 11 up\n";
+  EXPECT_TRUE(cli.waitForOutput(events, kPatience)) << cli.out();
+
+  cli.sendSignal(SIGTERM);
+  EXPECT_EQ(cli.waitForExit(kPatience), 0) << cli.err();
+  // The drain and restore on the vanished line fail; after an unplug that is no news.
+  EXPECT_EQ(cli.err().find("Internal Error"), std::string::npos) << cli.err();
+  EXPECT_TRUE(cli.err().ends_with("Stopped.\n")) << cli.err();
+  unlink(port.c_str());
+  rmdir(directory);
 }
 
 TEST(RunCommand, port_that_fails_to_open_is_reported_with_status_1) {
