@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev                                       # desktop program
   libx11-dev libxtst-dev libevdev-dev libudev-dev    # input backends, port discovery
   xvfb xdotool x11-utils xauth                       # a display for the tests
+  dpkg-dev file help2man                             # the Debian package, man pages
 )
 
 as_root() {

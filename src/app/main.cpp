@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/command_line.h"
 #include "app/controller.h"
 #include "app/main_window.h"
 #include "app/qt_widgets.h"
@@ -51,6 +52,8 @@ void quitOnSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before QApplication, which would need a display just to print the help.
+  if (auto status = quillmote::answerCommandLine(argc, argv, std::cout, std::cerr)) return *status;
   QApplication app(argc, argv);
   QApplication::setOrganizationName("Quillmote");
   QApplication::setApplicationName("Quillmote");
@@ -82,13 +85,14 @@ int main(int argc, char** argv) {
   quillmote::MessageBoxAlerts alerts(&window);
   quillmote::Interpreter interpreter(*backend.events);
   quillmote::UdevSerialRegistry registry;
+  std::unique_ptr<quillmote::DeviceMonitor> deviceMonitor = quillmote::openUdevDeviceMonitor();
   quillmote::PreferencesDialog preferences(userDefaults, &window);
   quillmote::ActionCheckMark running(window.startAction(), [&window] { window.showStatus(); });
   quillmote::ActionCheckMark stopped(window.stopAction(), [&window] { window.showStatus(); });
 
   window.show();
   quillmote::Controller controller({userDefaults, alerts, interpreter, registry, preferences,
-                                    running, stopped});
+                                    running, stopped, deviceMonitor.get()});
   preferences.onOK = [&controller] { controller.prefsOK(); };
   preferences.onCancel = [&controller] { controller.prefsCancel(); };
   window.connectController(controller);
