@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <memory>
@@ -44,7 +45,9 @@ int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
 // running when the object goes is killed, so a failed test leaves nothing behind.
 class CliProcess {
  public:
-  explicit CliProcess(const std::vector<std::string>& args) {
+  // Runs quillmote-cli, or `program` with `args` when another program starts it.
+  explicit CliProcess(const std::vector<std::string>& args,
+                      const char* program = QUILLMOTE_CLI) {
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
       ADD_FAILURE() << "pipe2: " << std::strerror(errno);
@@ -55,19 +58,19 @@ class CliProcess {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    std::vector<std::string> argvStrings{QUILLMOTE_CLI};
+    std::vector<std::string> argvStrings{program};
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argvStrings) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    int spawnError = posix_spawn(&pid_, QUILLMOTE_CLI, &actions, nullptr, argv.data(), environ);
+    int spawnError = posix_spawn(&pid_, program, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);
     outFd_ = outPipe[0];
     errFd_ = errPipe[0];
     if (spawnError != 0) {
-      ADD_FAILURE() << "cannot start " << QUILLMOTE_CLI << ": " << std::strerror(spawnError);
+      ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(spawnError);
       pid_ = -1;
       return;
     }
@@ -233,6 +236,30 @@ TEST(RunCommand, port_that_fails_to_open_is_reported_with_status_1) {
                         "or directory(2). Please notify the developer (") +
                 kDeveloperContactAddress + ").\n");
   EXPECT_EQ(cli.out(), "");
+}
+
+// The first thing many people meet: a port they may not open. The program is run as a
+// user without rights to the port (nobody, when the tests run as root, who may open
+// anything), from a copy that user may execute.
+TEST(RunCommand, port_refused_for_lack_of_permission_shows_the_open_alert_verbatim) {
+  test::PseudoTerminal line;
+  ASSERT_EQ(chmod(line.portPath().c_str(), 0), 0);
+  std::vector<std::string> args{"run", "--port", line.portPath(), "--backend", "trace"};
+  char directory[] = "/tmp/quillmote-refused-XXXXXX";
+  ASSERT_NE(mkdtemp(directory), nullptr);
+  const std::string copy = std::string(directory) + "/quillmote-cli";
+  if (geteuid() == 0) {
+    ASSERT_EQ(chmod(directory, 0755), 0);
+    ASSERT_EQ(std::system(("cp " + std::string(QUILLMOTE_CLI) + " " + copy).c_str()), 0);
+    args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", copy});
+  }
+  CliProcess cli(args, geteuid() == 0 ? "/usr/bin/setpriv" : QUILLMOTE_CLI);
+  EXPECT_EQ(cli.waitForExit(kPatience), 1) << cli.err();
+  EXPECT_EQ(cli.err(), "Internal Error: Error opening serial port " + line.portPath() +
+                           " - Permission denied(13). Please notify the developer (" +
+                           kDeveloperContactAddress + ").\n");
+  unlink(copy.c_str());
+  rmdir(directory);
 }
 
 TEST(RunCommand, usage_errors_exit_2_before_opening_the_port) {
