@@ -141,15 +141,18 @@ double cpuSeconds(pid_t pid) {
   return static_cast<double>(userTicks + systemTicks) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// False when `run` did not end cleanly: its figures would then measure nothing.
-bool measureRunCpu(const char* cli, int seconds) {
+// False when `run` did not end cleanly: its figures would then measure nothing. With
+// --reconnect the hung-up line is stopped and the device waited for instead.
+bool measureRunCpu(const char* cli, int seconds, bool reconnect) {
   Line line = openLine();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const char* argv[] = {cli,    "run",  "--port",    line.path.c_str(),
-                        "--baud", "9600", "--backend", "trace", nullptr};
+  const char* argv[] = {cli,       "run",   "--port",
+                        line.path.c_str(), "--baud", "9600",
+                        "--backend", "trace", reconnect ? "--reconnect" : nullptr,
+                        nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, cli, &actions, nullptr, const_cast<char**>(argv), environ) != 0) {
     std::perror("posix_spawn");
@@ -170,9 +173,11 @@ bool measureRunCpu(const char* cli, int seconds) {
   int status = 0;
   waitpid(pid, &status, 0);
   close(line.port);
-  std::printf("quillmote-cli run CPU over %d s: idle line %.2f%% of a core, hung-up line "
-              "%.2f%% of a core (exit status %d)\n",
-              seconds, 100.0 * idle / seconds, 100.0 * hungUp / seconds,
+  std::printf("quillmote-cli run%s CPU over %d s: idle line %.2f%% of a core, %s %.2f%% "
+              "of a core (exit status %d)\n",
+              reconnect ? " --reconnect" : "", seconds, 100.0 * idle / seconds,
+              reconnect ? "waiting for the unplugged device" : "hung-up line",
+              100.0 * hungUp / seconds,
               WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -182,5 +187,7 @@ bool measureRunCpu(const char* cli, int seconds) {
 int main(int argc, char** argv) {
   bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
   measureLatencyAndStop(quick ? 1000 : 10000, quick ? 3 : 20);
-  return measureRunCpu(QUILLMOTE_CLI, quick ? 1 : 10) ? 0 : 1;
+  bool clean = measureRunCpu(QUILLMOTE_CLI, quick ? 1 : 10, false);
+  clean = measureRunCpu(QUILLMOTE_CLI, quick ? 1 : 10, true) && clean;
+  return clean ? 0 : 1;
 }
