@@ -6,17 +6,26 @@
 namespace quillmote::test {
 
 std::string bytes(std::string_view text) {
+  static const std::pair<std::string_view, char> kNamed[] = {
+      {"{ESC}", '\x1b'}, {"{NUL}", '\0'}, {"{CR}", '\r'}, {"{LF}", '\n'},
+      {"{TAB}", '\t'},   {"{SP}", ' '},    {"{DEL}", '\x7f'}};
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
-    if (text.substr(i, 5) == "{ESC}") {
-      out += '\x1b';
-      i += 5;
-    } else if (text.substr(i, 5) == "{NUL}") {
-      out += '\0';
-      i += 5;
-    } else if (text.substr(i, 2) == "{x" && i + 5 <= text.size() && text[i + 4] == '}') {
+    bool named = false;
+    for (const auto& [name, byte] : kNamed) {
+      if (text.substr(i, name.size()) == name) {
+        out += byte;
+        i += name.size();
+        named = true;
+        break;
+      }
+    }
+    if (named) continue;
+    if (text.substr(i, 2) == "{x" && i + 5 <= text.size() && text[i + 4] == '}') {
       out += static_cast<char>(std::stoi(std::string(text.substr(i + 2, 2)), nullptr, 16));
       i += 5;
+    } else if (text[i] == '{') {
+      throw std::invalid_argument("unknown {...} in byte notation: " + std::string(text.substr(i)));
     } else {
       out += text[i++];
     }
@@ -28,11 +37,12 @@ std::string notation(std::string_view streamBytes) {
   std::string out;
   for (char c : streamBytes) {
     auto byte = static_cast<unsigned char>(c);
-    if (byte == 0x1b) {
-      out += "{ESC}";
-    } else if (byte == 0) {
-      out += "{NUL}";
-    } else if (byte < 0x20 || byte >= 0x7f) {
+    const char* name = byte == 0x1b ? "{ESC}" : byte == 0 ? "{NUL}" : byte == '\r' ? "{CR}"
+                       : byte == '\n' ? "{LF}" : byte == '\t' ? "{TAB}" : byte == 0x7f ? "{DEL}"
+                                                                           : nullptr;
+    if (name != nullptr) {
+      out += name;
+    } else if (byte < 0x20 || byte > 0x7f) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "{x%02X}", byte);
       out += hex;

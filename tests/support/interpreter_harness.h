@@ -10,8 +10,9 @@
 
 namespace quillmote::test {
 
-// Test notation for byte streams: "{ESC}" is 0x1B, "{NUL}" is 0x00, "{xHH}" any byte
-// in hex; everything else stands for itself.
+// Test notation for byte streams: {ESC}, {NUL}, {CR}, {LF}, {TAB}, {SP}, {DEL} for those
+// bytes, {xHH} any byte in hex; everything else stands for itself. Any other "{" throws
+// std::invalid_argument (write it {x7B}).
 std::string bytes(std::string_view notation);
 
 // Drops the " # ..." comments of trace lines, so expectations list events only.
