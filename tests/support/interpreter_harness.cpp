@@ -1,47 +1,51 @@
 #include "support/interpreter_harness.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace quillmote::test {
+namespace {
+
+constexpr std::pair<std::string_view, char> kNamedBytes[] = {
+    {"{ESC}", '\x1b'}, {"{NUL}", '\0'}, {"{CR}", '\r'},   {"{LF}", '\n'},
+    {"{TAB}", '\t'},   {"{DEL}", '\x7f'}, {"{SP}", ' '}};
+
+}  // namespace
 
 std::string bytes(std::string_view text) {
-  static const std::pair<std::string_view, char> kNamed[] = {
-      {"{ESC}", '\x1b'}, {"{NUL}", '\0'}, {"{CR}", '\r'}, {"{LF}", '\n'},
-      {"{TAB}", '\t'},   {"{SP}", ' '},    {"{DEL}", '\x7f'}};
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
-    bool named = false;
-    for (const auto& [name, byte] : kNamed) {
-      if (text.substr(i, name.size()) == name) {
-        out += byte;
-        i += name.size();
-        named = true;
-        break;
-      }
-    }
-    if (named) continue;
-    if (text.substr(i, 2) == "{x" && i + 5 <= text.size() && text[i + 4] == '}') {
-      out += static_cast<char>(std::stoi(std::string(text.substr(i + 2, 2)), nullptr, 16));
-      i += 5;
-    } else if (text[i] == '{') {
-      throw std::invalid_argument("unknown {...} in byte notation: " + std::string(text.substr(i)));
-    } else {
+    if (text[i] != '{') {
       out += text[i++];
+      continue;
     }
+    std::size_t length = text.find('}', i) - i + 1;
+    std::string_view token = text.substr(i, length);
+    i += length;
+    if (token.size() == 5 && token[1] == 'x') {
+      out += static_cast<char>(std::stoi(std::string(token.substr(2, 2)), nullptr, 16));
+      continue;
+    }
+    auto named = std::find_if(std::begin(kNamedBytes), std::end(kNamedBytes),
+                              [&](const auto& entry) { return entry.first == token; });
+    if (named == std::end(kNamedBytes)) {
+      throw std::invalid_argument("unknown " + std::string(token) + " in byte notation");
+    }
+    out += named->second;
   }
   return out;
 }
 
-std::string notation(std::string_view streamBytes) {
+std::string notation(std::string_view streamBytes, bool spaceAsSP) {
   std::string out;
   for (char c : streamBytes) {
+    auto named = std::find_if(std::begin(kNamedBytes), std::end(kNamedBytes),
+                              [&](const auto& entry) { return entry.second == c; });
     auto byte = static_cast<unsigned char>(c);
-    const char* name = byte == 0x1b ? "{ESC}" : byte == 0 ? "{NUL}" : byte == '\r' ? "{CR}"
-                       : byte == '\n' ? "{LF}" : byte == '\t' ? "{TAB}" : byte == 0x7f ? "{DEL}"
-                                                                           : nullptr;
-    if (name != nullptr) {
-      out += name;
+    if (named != std::end(kNamedBytes) && (c != ' ' || spaceAsSP)) {
+      out += named->first;
     } else if (byte < 0x20 || byte > 0x7f) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "{x%02X}", byte);
@@ -57,11 +61,7 @@ std::string withoutComments(const std::string& trace) {
   std::string out;
   std::istringstream lines(trace);
   for (std::string line; std::getline(lines, line);) {
-    if (std::size_t comment = line.find(" #"); comment != std::string::npos) {
-      line.erase(comment);
-      while (!line.empty() && line.back() == ' ') line.pop_back();
-    }
-    out += line + '\n';
+    out += line.substr(0, line.find("  #")) + '\n';
   }
   return out;
 }

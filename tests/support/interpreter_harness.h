@@ -47,7 +47,7 @@ class TokenLog final : public TokenObserver {
   std::vector<std::string> entries;
 };
 
-// Shows a byte stream in the test notation, for failure messages.
-std::string notation(std::string_view streamBytes);
+// Shows a byte stream in the test notation, a space as {SP} when asked.
+std::string notation(std::string_view streamBytes, bool spaceAsSP = false);
 
 }  // namespace quillmote::test
