@@ -46,7 +46,7 @@ std::string notation(std::string_view streamBytes, bool spaceAsSP) {
     auto byte = static_cast<unsigned char>(c);
     if (named != std::end(kNamedBytes) && (c != ' ' || spaceAsSP)) {
       out += named->first;
-    } else if (byte < 0x20 || byte > 0x7f) {
+    } else if (byte < 0x20 || byte > 0x7f || c == '{') {  // {x7B}: "{" opens a name
       char hex[8];
       std::snprintf(hex, sizeof hex, "{x%02X}", byte);
       out += hex;
