@@ -134,9 +134,7 @@ class GoldenFeed final : public ByteSource, public TokenObserver {
 
 void runCase(GoldenCase c) {
   SCOPED_TRACE(c.where + "  " + c.stream);
-  std::string stream = c.stream;
-  const bool exitAfter = stream.ends_with("{EXIT}");
-  if (exitAfter) stream.resize(stream.size() - 6);
+  const std::string& stream = c.stream;
   ScreenSize screen;
   GlobalMousePoint pointer;
   std::sscanf(c.options["screen"].c_str(), "%dx%d", &screen.width, &screen.height);
@@ -151,8 +149,8 @@ void runCase(GoldenCase c) {
     events += (events.empty() ? "" : " | ") + shortEvents(out.str());
     out.str("");
   };
-  for (std::size_t from = 0, stop = 0; stop != std::string::npos; from = stop + 6) {
-    stop = stream.find("{STOP}", from);
+  for (std::size_t from = 0;;) {
+    const std::size_t stop = std::min(stream.find("{STOP}", from), stream.find("{EXIT}", from));
     const std::string runBytes = bytes(stream.substr(from, stop - from));
     GoldenFeed feed(runBytes, timeline);
     interpreter.setTokenObserver(&feed);
@@ -161,10 +159,14 @@ void runCase(GoldenCase c) {
     EXPECT_EQ(feed.bytesInTokens + feed.zeroBytes, runBytes.size()) << "bytes lost or doubled";
     checked.checkModels(interpreter);
     endSegment();
-  }
-  if (exitAfter) {
-    interpreter.releaseEverythingHeld();
-    endSegment();
+    if (stop == std::string::npos) break;
+    from = stop + 6;
+    if (stream.compare(stop, 6, "{EXIT}") == 0) {
+      interpreter.releaseEverythingHeld();
+      checked.checkModels(interpreter);
+      endSegment();
+      if (from == stream.size()) break;
+    }
   }
   EXPECT_EQ(checked.brokenPromises(), std::vector<std::string>{});
   if (c.expected == "*") return;  // the promises alone
