@@ -53,8 +53,11 @@ int read_char(int fd, SerialThreadControl& control) {
       continue;
     }
     if (byte != 0) return static_cast<std::int8_t>(byte);
-    // The device sends a zero byte to ask whether we are listening.
-    [[maybe_unused]] ssize_t written = write(fd, &kZeroByteReply, 1);
+    // The device sends a zero byte to ask whether we are listening. A signal during the
+    // write would lose the answer, so it is written again; a full or dead line is not
+    // waited on.
+    while (write(fd, &kZeroByteReply, 1) < 0 && errno == EINTR) {
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -16,66 +17,51 @@
 extern char** environ;
 
 namespace quillmote::test {
-namespace {
 
-std::string nameOf(const std::string& assignment) {
-  return assignment.substr(0, assignment.find('='));
-}
+using std::chrono::milliseconds;
 
-std::vector<std::string> mergedEnvironment(const std::vector<std::string>& changes) {
-  std::vector<std::string> merged;
-  for (char** variable = environ; *variable != nullptr; ++variable) {
-    std::string assignment = *variable;
-    bool replaced = false;
-    for (const std::string& change : changes) replaced |= nameOf(change) == nameOf(assignment);
-    if (!replaced) merged.push_back(std::move(assignment));
-  }
-  merged.insert(merged.end(), changes.begin(), changes.end());
-  return merged;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& strings) {
-  std::vector<char*> pointers;
-  for (std::string& s : strings) pointers.push_back(s.data());
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-}  // namespace
-
+// Delegates, so that a throw from the body runs the destructor, which cleans up.
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& environment, int passedDescriptor) {
+                           const std::vector<std::string>& environment, int passedDescriptor,
+                           const std::string& inputPath)
+    : ChildProcess() {
+  auto fail = [](const std::string& what, int error) {
+    throw std::runtime_error(what + ": " + std::strerror(error));
+  };
+  outputFd_ = memfd_create("child-stdout", MFD_CLOEXEC);
   errorFd_ = memfd_create("child-stderr", MFD_CLOEXEC);
-  if (errorFd_ < 0) throw std::runtime_error(std::string("memfd_create: ") + std::strerror(errno));
-
+  if (outputFd_ < 0 || errorFd_ < 0) fail("memfd_create", errno);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, inputPath.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outputFd_, 1);
   posix_spawn_file_actions_adddup2(&actions, errorFd_, 2);
   // A dup2 onto the same number clears close-on-exec, so this works in every case.
   if (passedDescriptor >= 0) {
     posix_spawn_file_actions_adddup2(&actions, passedDescriptor, kPassedDescriptor);
   }
-  std::vector<std::string> argStrings = argv;
-  std::vector<std::string> envStrings = mergedEnvironment(environment);
-  std::vector<char*> args = pointersTo(argStrings);
-  std::vector<char*> env = pointersTo(envStrings);
-  int spawnError = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), env.data());
+  std::vector<std::string> args = argv, env = environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    std::string name(*variable, std::strcspn(*variable, "=") + 1);
+    if (std::ranges::none_of(env, [&](auto& change) { return change.starts_with(name); })) {
+      env.emplace_back(*variable);
+    }
+  }
+  auto pointersTo = [](std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& s : strings) pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    return pointers;
+  };
+  int error = posix_spawnp(&pid_, args.at(0).c_str(), &actions, nullptr, pointersTo(args).data(),
+                           pointersTo(env).data());
   posix_spawn_file_actions_destroy(&actions);
-  if (spawnError != 0) {
-    close(errorFd_);
+  if (error != 0) {
     pid_ = -1;
-    throw std::runtime_error("cannot start " + argv.at(0) + ": " + std::strerror(spawnError));
+    fail("cannot start " + argv[0], error);
   }
   pidFd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-  if (pidFd_ < 0) {
-    int error = errno;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    close(errorFd_);
-    throw std::runtime_error(std::string("pidfd_open: ") + std::strerror(error));
-  }
+  if (pidFd_ < 0) fail("pidfd_open", errno);
 }
 
 ChildProcess::~ChildProcess() {
@@ -83,27 +69,26 @@ ChildProcess::~ChildProcess() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  if (pidFd_ >= 0) close(pidFd_);
-  if (errorFd_ >= 0) close(errorFd_);
+  for (int fd : {pidFd_, outputFd_, errorFd_}) {
+    if (fd >= 0) close(fd);
+  }
 }
 
 bool ChildProcess::sendSignal(int signalNumber) {
   return pid_ > 0 && kill(pid_, signalNumber) == 0;
 }
 
-bool ChildProcess::waitUntilEnded(std::chrono::milliseconds timeout) const {
-  if (pid_ <= 0) return true;
+bool ChildProcess::waitUntilEnded(milliseconds timeout) const {
   auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd ended{pidFd_, POLLIN, 0};
-    int ready = poll(&ended, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+  for (pollfd ended{pidFd_, POLLIN, 0}; pid_ > 0;) {
+    auto left = std::chrono::ceil<milliseconds>(deadline - std::chrono::steady_clock::now());
+    int ready = poll(&ended, 1, static_cast<int>(std::max<long>(left.count(), 0)));
     if (ready >= 0 || errno != EINTR) return ready == 1;
   }
+  return true;
 }
 
-std::string ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
+std::string ChildProcess::waitForExit(milliseconds timeout) {
   if (pid_ <= 0) return "already reaped";
   bool ended = waitUntilEnded(timeout);
   if (!ended) kill(pid_, SIGKILL);
@@ -116,16 +101,27 @@ std::string ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
   return "signal " + std::to_string(WTERMSIG(status));
 }
 
-std::string ChildProcess::errorOutput() const {
+std::string ChildProcess::contents(int fd) {
   std::string text;
   char chunk[4096];
-  for (off_t offset = 0;;) {
-    ssize_t got = pread(errorFd_, chunk, sizeof chunk, offset);
-    if (got <= 0) break;
+  for (ssize_t got; (got = pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0;) {
     text.append(chunk, static_cast<std::size_t>(got));
-    offset += got;
   }
   return text;
+}
+
+bool ChildProcess::waitForText(const std::string& text, milliseconds timeout) const {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  auto written = [&] {
+    return output().find(text) != std::string::npos ||
+           errorOutput().find(text) != std::string::npos;
+  };
+  // A file gives no sign when it grows: look again every few milliseconds.
+  while (!written()) {
+    if (waitUntilEnded(milliseconds(10))) return written();
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+  }
+  return true;
 }
 
 }  // namespace quillmote::test

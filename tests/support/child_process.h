@@ -8,46 +8,41 @@
 
 namespace quillmote::test {
 
-// A program started by a test or a benchmark. Its standard input and output are
-// /dev/null; its standard error goes to an unlinked temporary file, so a chatty program
-// never blocks on a full pipe and its messages can still be shown when something fails.
-// A process still running when the object goes is killed, so nothing is left behind.
+// A program started by a test or a benchmark, killed if it still runs when the object goes.
+// Its standard output and error go to unlinked files: a chatty program never blocks on a
+// full pipe, and what it wrote can be waited for and shown.
 class ChildProcess {
  public:
-  // The descriptor number under which `passedDescriptor` reaches the program.
-  static constexpr int kPassedDescriptor = 3;
+  static constexpr int kPassedDescriptor = 3;  // where `passedDescriptor` reaches the program
 
-  // Starts `argv[0]` (looked up in PATH when it has no slash) with the environment of
-  // this process, where each "NAME=value" of `environment` replaces or adds a variable.
-  // `passedDescriptor`, when not -1, is handed to the program as kPassedDescriptor.
-  // Throws std::runtime_error when the program cannot be started.
+  // Starts argv[0] (looked up in PATH) with this process's environment changed by the
+  // "NAME=value" entries of `environment`, `passedDescriptor` (unless -1), and the file
+  // `inputPath` as standard input. Throws std::runtime_error when it cannot be started.
   explicit ChildProcess(const std::vector<std::string>& argv,
-                        const std::vector<std::string>& environment = {},
-                        int passedDescriptor = -1);
+                        const std::vector<std::string>& environment = {}, int passedDescriptor = -1,
+                        const std::string& inputPath = "/dev/null");
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   pid_t pid() const { return pid_; }
-
-  // Sends a signal; false once the process has been reaped.
-  bool sendSignal(int signalNumber);
-
-  // True once the process has ended (reaped or not), false if it still runs after
-  // `timeout`.
+  bool sendSignal(int signalNumber);  // false once the process has been reaped
+  // True once the process has ended, false if it still runs after `timeout`.
   bool waitUntilEnded(std::chrono::milliseconds timeout) const;
-
-  // Waits for the end and reaps the process: "exit N" or "signal N", or, when it still
-  // runs after `timeout`, kills it and says "still running after N ms".
+  // Reaps the process: "exit N", "signal N", or, killed, "still running after N ms".
   std::string waitForExit(std::chrono::milliseconds timeout);
-
-  // What the program has written to its standard error so far.
-  std::string errorOutput() const;
+  // What the program has written to its standard output, or error, so far.
+  std::string output() const { return contents(outputFd_); }
+  std::string errorOutput() const { return contents(errorFd_); }
+  // True once either holds `text`; false when the program ends or `timeout` passes first.
+  bool waitForText(const std::string& text, std::chrono::milliseconds timeout) const;
 
  private:
+  ChildProcess() = default;
+  static std::string contents(int fd);
+
   pid_t pid_ = -1;
-  int pidFd_ = -1;
-  int errorFd_ = -1;
+  int pidFd_ = -1, outputFd_ = -1, errorFd_ = -1;
 };
 
 }  // namespace quillmote::test

@@ -5,7 +5,6 @@
 #include <mutex>
 #include <streambuf>
 #include <string>
-#include <vector>
 
 namespace quillmote::test {
 
@@ -14,21 +13,23 @@ namespace quillmote::test {
 class LiveTrace final : public std::streambuf {
  public:
   // True once `line` has been written, false after `timeout`.
-  bool waitFor(const std::string& line, std::chrono::milliseconds timeout);
+  bool waitFor(const std::string& line, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+      return ("\n" + lines_).find("\n" + line + "\n") != std::string::npos;
+    });
+  }
   // Every complete line so far, each ending in a newline.
-  std::string text() const;
-  // Forgets the lines so far.
-  void clear();
-
- protected:
-  // No put area, so every character comes through here.
-  int_type overflow(int_type c) override;
+  std::string text() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
 
  private:
+  int_type overflow(int_type c) override;  // no put area: every character comes here
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::string partial_;
-  std::vector<std::string> lines_;
+  std::string partial_, lines_;
 };
 
 }  // namespace quillmote::test

@@ -1,16 +1,13 @@
 #pragma once
 
 #include <chrono>
-#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace quillmote::test {
 
-// A pseudo-terminal standing in for the serial line. The port end is set up the way
-// the real port is opened: raw 8-bit and non-blocking. The device end is where a test
-// plays the device: it sends the command bytes and reads what the program wrote back.
-// Failures throw std::runtime_error naming the call and the system's error text.
+// A pseudo-terminal as the serial line: the port end raw 8-bit and non-blocking like the
+// real port; at the device end the test plays the device. Failures throw std::system_error.
 class PseudoTerminal {
  public:
   PseudoTerminal();
@@ -18,24 +15,13 @@ class PseudoTerminal {
   PseudoTerminal(const PseudoTerminal&) = delete;
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-  // The descriptor the program reads and writes, as it would the serial port.
+  // The port end: its descriptor, and its path for code that opens the port itself.
   int portFd() const { return portFd_; }
-  // The port end's device path, for code that opens the port itself.
   std::string portPath() const;
-  // The device end, for tests that play the device at a lower level.
-  int deviceFd() const { return deviceFd_; }
-
-  // Sends raw bytes from the device to the port, all of them.
+  // Sends every one of `bytes` from the device to the port.
   void send(std::string_view bytes);
-
-  // Waits until the device has received `count` bytes or `timeout` has passed, and
-  // returns the bytes received by then (fewer than `count` on timeout).
+  // The bytes the device has received once there are `count`, or fewer at `timeout`.
   std::string waitForDeviceBytes(std::size_t count, std::chrono::milliseconds timeout);
-
-  // True once the port end has a byte to read, false if none arrives within `timeout`.
-  // Lets a test be sure a sent byte is waiting at the port before it acts.
-  bool waitUntilPortReadable(std::chrono::milliseconds timeout) const;
-
   // The device goes away: its end is closed, and the port end reads as hung up.
   void hangUp();
 

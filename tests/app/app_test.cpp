@@ -1,0 +1,260 @@
+// The desktop program: the controller's decisions without widgets, the real widgets wired to
+// it on the offscreen platform, and the real program quitting on a signal. The port is a
+// pseudo-terminal behind a link, as /dev/serial/by-id names are; events are traced.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <termios.h>
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+
+#include "app/controller.h"
+#include "app/main_window.h"
+#include "app/qt_widgets.h"
+#include "support/child_process.h"
+#include "support/interpreter_harness.h"
+#include "support/live_trace.h"
+#include "support/pseudo_terminal.h"
+#include "support/recording_alerts.h"
+
+namespace quillmote::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The line's speed while this process has it open twice (the test's end and the
+// program's), B0 while only the test's end is open.
+speed_t openAt(const PseudoTerminal& line) {
+  int opens = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code closed;  // the iterator's own descriptor is gone when it is read
+    opens += std::filesystem::read_symlink(fd, closed) == line.portPath();
+  }
+  termios settings{};
+  tcgetattr(line.portFd(), &settings);
+  return opens == 1 ? B0 : opens == 2 ? cfgetospeed(&settings) : speed_t(-opens);
+}
+
+// The port list, the device announcements and the check marks, as the test sets them.
+struct Scripted final : SerialRegistry, DeviceMonitor, CheckMark {
+  RegistryQuery querySerialPorts() override { return {RegistryFailure::kNone, 0, ports}; }
+  int descriptor() const override { return -1; }
+  std::optional<DeviceEvent> nextEvent() override {
+    return read < events.size() ? std::optional(events[read++]) : std::nullopt;
+  }
+  void setState(bool) override {}
+
+  std::vector<SerialPortEntry> ports;
+  std::vector<DeviceEvent> events;
+  std::size_t read = 0;
+};
+
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override { plugIn(); }
+
+  // The store file as the program finds it, written by other means.
+  void writeStore(const QVariantMap& stored) {
+    QSettings other(storePath, QSettings::IniFormat);
+    other.clear();
+    for (auto [key, value] : stored.asKeyValueRange()) other.setValue(key, value);
+  }
+  // A new controller on the store file as it is, or as `stored` makes it.
+  Controller& launch(std::optional<QVariantMap> stored = std::nullopt) {
+    controller.reset();
+    if (stored) writeStore(*stored);
+    controller = std::make_unique<Controller>(ControllerParts{
+        settings, alerts, interpreter, scripted, dialog, scripted, scripted, &scripted});
+    return *controller;
+  }
+  // A new device behind the link, as plugging one in makes a new node.
+  void plugIn() {
+    device = std::make_unique<PseudoTerminal>();
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(device->portPath(), link);
+  }
+  // An announcement about the device behind the link, or `path`, and the look it wakes.
+  void announce(DeviceEvent::Kind kind, const std::string& path = "") {
+    scripted.events.push_back({kind, "/dev/ttyUSB7", {path.empty() ? link : path}});
+    controller->lookAtDevice();
+  }
+  // The alerts since the last look, in order, each holding its fragment.
+  void expectAlerts(const std::vector<std::string>& fragments) {
+    bool same = alerts.shown.size() == fragments.size();
+    for (std::size_t i = 0; same && i < fragments.size(); ++i)
+      same = alerts.shown[i].find(fragments[i]) != std::string::npos;
+    EXPECT_TRUE(same) << testing::PrintToString(alerts.shown);
+    alerts.shown.clear();
+  }
+
+  QTemporaryDir dir;
+  QString storePath = dir.filePath("Quillmote/Quillmote.conf");  // under XDG_CONFIG_HOME
+  QString port = dir.filePath("port");
+  std::string link = port.toStdString();
+  QVariantMap onLink{{"serialPortPath", port}, {"baudRate", 2400}, {"wasRunningOnQuit", true}};
+  QSettings settings{storePath, QSettings::IniFormat};
+  PreferencesDialog dialog{settings};
+  std::unique_ptr<PseudoTerminal> device;
+  LiveTrace trace;
+  std::ostream traceStream{&trace};
+  TraceEventServices events{traceStream, ScreenSize{}, GlobalMousePoint{}};
+  Interpreter interpreter{events};
+  Scripted scripted;
+  RecordingAlerts alerts;
+  std::unique_ptr<Controller> controller;
+};
+
+// Whatever was stored, by the program or by other means, the launch and the preferences
+// come to one outcome, and the port is never opened at a rate it cannot take.
+TEST_F(AppTest, each_kind_of_stored_preferences_has_its_one_outcome) {
+  const char* badRate = "Invalid baud rate from user preferences";
+  struct {
+    QVariantMap stored;  // each with the flag of a quit while running
+    std::vector<std::string> atLaunch, atPrefs;
+  } cases[] = {
+      {{}, {"Alert: Quillmote cannot start"}, {}},
+      {{{"baudRate", "fast"}, {"serialPortPath", port}}, {"tty attributes " + link}, {badRate}},
+      {{{"serialPortPath", QVariantList{1, 2}}}, {"Alert: Quillmote cannot start"}, {}},
+      {{{"serialPortPath", "/dev/null"}}, {"Internal Error: Error setting TIOCEXCL on"}, {}},
+      {{{"serialPortPath", "/dev/gone"}}, {"Internal Error: Error opening serial port"}, {}},
+  };
+  for (auto& p : cases) {
+    p.stored["wasRunningOnQuit"] = true;
+    EXPECT_FALSE(launch(p.stored).running());
+    expectAlerts(p.atLaunch);
+    if (!p.atPrefs.empty()) controller->openPrefs();  // else the window would show
+    expectAlerts(p.atPrefs);
+  }
+}
+
+// An unplug stops translation quietly and lets keys up; a return starts it again, and a
+// quit while waiting for it counts as running.
+TEST_F(AppTest, unplug_stops_quietly_lets_keys_up_and_a_return_starts_again) {
+  launch(onLink);
+  device->send(bytes("{ESC},lock,shift."));
+  ASSERT_TRUE(trace.waitFor("key 56 down", 5s)) << trace.text();
+  announce(DeviceEvent::Kind::kRemoved, "/dev/serial/by-id/other");
+  EXPECT_TRUE(controller->running()) << "another device's removal stopped translation";
+  device->hangUp();
+  std::filesystem::remove(link);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return controller->waitingForDevice(); })) << "unnoticed";
+  EXPECT_TRUE(trace.waitFor("key 56 up", 5s)) << "the locked shift stayed down";
+  expectAlerts({});  // the drain and restore fail on a gone device, and need no telling
+
+  // A return that cannot be opened is reported once, not at every look; the path alone
+  // shows a return, once it has settled.
+  std::filesystem::create_symlink("/dev/null", link);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !alerts.shown.empty(); })) << "no look while waiting";
+  for (int look = 0; look < 5; ++look) controller->lookAtDevice();
+  expectAlerts({"TIOCEXCL on " + link});
+  plugIn();
+  announce(DeviceEvent::Kind::kAdded);
+  ASSERT_TRUE(controller->running()) << "an announced return did not start translation at once";
+  device->send(bytes("b"));
+  EXPECT_TRUE(trace.waitFor("key 11 up", 5s)) << trace.text();
+
+  announce(DeviceEvent::Kind::kRemoved);
+  controller->applicationWillTerminate();
+  launch();
+  EXPECT_EQ(openAt(*device), B2400) << "a quit while waiting was recorded as stopped";
+  device->hangUp();
+  controller->doStop();  // the user's own stop on a dead line reports the failures
+  expectAlerts({"", ""});
+  controller->applicationWillTerminate();
+  EXPECT_FALSE(launch().running()) << "a quit while stopped was recorded as running";
+}
+
+// Does `act`, which shows a modal window, while `user` acts on that window.
+void whileModal(const std::function<void()>& act, const std::function<void(QWidget*)>& user) {
+  QTimer::singleShot(0, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    user(modal);
+    if (modal && modal->isVisible()) ADD_FAILURE() << "the window stayed open", modal->close();
+  });
+  act();
+}
+
+TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_commands) {
+  scripted.ports = {{"", "/dev/tty.usbserial", "", ""}, {"", link, "", ""}};
+  MainWindow window;
+  MessageBoxAlerts boxes(&window);
+  ActionCheckMark on(window.startAction(), [&] { window.showStatus(); });
+  ActionCheckMark off(window.stopAction(), [&] { window.showStatus(); });
+  Controller c({settings, boxes, interpreter, scripted, dialog, on, off});
+  dialog.onOK = [&] { c.prefsOK(); };
+  dialog.onCancel = [&] { c.prefsCancel(); };
+  window.connectController(c);
+  window.show();
+  // The check marks of Start and Stop, then the status line, as shown.
+  auto expectShown = [&](const QString& start) {
+    QString shown = QString::number(window.startAction()->isChecked()) +
+                    QString::number(window.stopAction()->isChecked()) + " " +
+                    (window.statusLine()->isVisible() ? window.statusLine()->text() : "");
+    EXPECT_TRUE(shown.startsWith(start)) << shown.toStdString();
+  };
+  expectShown("01 Stopped. Port: unspecified, 300 ");
+  whileModal([&] { window.startAction()->trigger(); }, [&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_TRUE(box && box->buttons().size() == 1) << "not a box with one button";
+    EXPECT_EQ(box->windowTitle() + ": " + box->text().left(22), "Alert: Quillmote cannot start");
+    box->buttons()[0]->click();
+  });
+
+  // The user picks the port behind the link and a rate, and confirms.
+  auto choose = [&](int rateRow) {
+    whileModal([&] { window.preferencesAction()->trigger(); }, [&](QWidget*) {
+      dialog.portPopup()->setCurrentIndex(1);
+      dialog.rateButtons()->button(rateRow)->click();
+      auto* buttons = dialog.findChild<QDialogButtonBox*>();
+      ASSERT_TRUE(buttons && buttons->isVisible()) << "no buttons shown";
+      buttons->button(QDialogButtonBox::Ok)->click();
+    });
+  };
+  choose(3);
+  ASSERT_EQ(settings.value("serialPortPath").toString(), port);
+  for (int twice = 0; twice < 2; ++twice) window.startAction()->trigger();
+  expectShown("10 Running: " + port + " at 2400 ");
+  choose(1);  // while running: translation restarts at 600
+  EXPECT_EQ(openAt(*device), B600);
+  device->hangUp();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return c.waitingForDevice(); }));
+  expectShown("01 Device gone");
+  window.stopAction()->trigger();  // also ends the wait for the device
+  expectShown("01 Stopped. Port: " + port + ", 600 ");
+}
+
+TEST_F(AppTest, a_signal_quits_the_program_which_stops_translation_records_it_and_lets_keys_up) {
+  for (int stopSignal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(strsignal(stopSignal));
+    writeStore(onLink);
+    ChildProcess program({"/bin/sh", "-c", "exec \"$0\" > \"$1\"", QUILLMOTE_PROGRAM,
+                          dir.filePath("trace").toStdString()},
+                         {"XDG_CONFIG_HOME=" + dir.path().toStdString(),
+                          "QT_QPA_PLATFORM=offscreen", "QUILLMOTE_BACKEND=trace"});
+    // Shift is locked once the zero byte is answered; then only the quit can record it.
+    device->send(bytes("{ESC},lock,shift.{NUL}"));
+    ASSERT_EQ(device->waitForDeviceBytes(1, 10s), "\x11") << program.errorOutput();
+    QSettings(storePath, QSettings::IniFormat).setValue("wasRunningOnQuit", false);
+    ASSERT_TRUE(program.sendSignal(stopSignal));
+    EXPECT_EQ(program.waitForExit(10s), "exit 0") << program.errorOutput();
+    EXPECT_TRUE(QSettings(storePath, QSettings::IniFormat).value("wasRunningOnQuit").toBool());
+    QFile trace(dir.filePath("trace"));
+    ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
+    EXPECT_EQ(withoutComments(trace.readAll().toStdString()), "key 56 down\nkey 56 up\n");
+  }
+}
+
+}  // namespace
+}  // namespace quillmote::test
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
