@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/key_code_translation.h"
+#include "platform/trace_event_services.h"
 #include "support/interpreter_harness.h"
 #include "support/promise_checker.h"
 
@@ -190,6 +191,25 @@ TEST(GoldenPromises, hold_for_every_byte_in_every_start_condition) {
     for (char byte = 1; byte != 0; ++byte) {
       runCase({"every byte", "", prefix + notation(std::string(1, byte)) + "x", "*", {}});
     }
+  }
+}
+
+// A key name longer than the scanner's buffer stays one token; the buffer doubles exactly
+// when the pending bytes reach its capacity less one, and stays so in later runs.
+TEST(ScannerBuffer, grows_at_capacity_less_one_pending_and_keeps_long_names_whole) {
+  for (auto [letters, capacity] : {std::pair{16382, 16384}, {16383, 32768}, {16384, 32768}}) {
+    std::ostringstream out;
+    TraceEventServices trace(out, ScreenSize{}, GlobalMousePoint{});
+    Interpreter interpreter(trace);
+    std::string timeline, name = std::string(letters, 'x') + ".";
+    for (const std::string& run : {"\x1b" + name, std::string("a"), std::string()}) {
+      GoldenFeed feed(run, timeline);
+      interpreter.setTokenObserver(&feed);
+      interpreter.do_quillmote(feed);
+      EXPECT_EQ(interpreter.bufferCapacity(), capacity) << letters;
+    }
+    EXPECT_TRUE(timeline.ends_with(name + "[8 " + name + " INITIAL]$a[26 a INITIAL]$$"));
+    EXPECT_EQ(std::count(timeline.begin(), timeline.end(), '['), 3) << "a name split up";
   }
 }
 

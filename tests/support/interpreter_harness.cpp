@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -64,25 +65,6 @@ std::string withoutComments(const std::string& trace) {
     out += line.substr(0, line.find("  #")) + '\n';
   }
   return out;
-}
-
-TracedInterpreter::TracedInterpreter(GlobalMousePoint pointer, ScreenSize screen)
-    : events_(out_, screen, pointer), interpreter_(events_) {}
-
-std::string TracedInterpreter::run(std::string_view streamBytes) {
-  out_.str("");
-  MemoryByteSource feed(streamBytes);
-  interpreter_.do_quillmote(feed);
-  return withoutComments(out_.str());
-}
-
-void TokenLog::tokenDecided(int rule, std::string_view token) {
-  entries.push_back(std::to_string(rule) + " '" + notation(token) + "'");
-}
-
-void TokenLog::actionDone(StartCondition after) {
-  if (entries.empty()) throw std::logic_error("action without a token");
-  entries.back() += std::string(" ") + startConditionName(after);
 }
 
 }  // namespace quillmote::test
