@@ -16,6 +16,8 @@
 #include "app/controller.h"
 #include "app/main_window.h"
 #include "app/qt_widgets.h"
+#include "interpreter/interpreter.h"
+#include "platform/trace_event_services.h"
 #include "support/child_process.h"
 #include "support/interpreter_harness.h"
 #include "support/live_trace.h"

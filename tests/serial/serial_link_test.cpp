@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "interpreter/byte_feed.h"
+#include "interpreter/interpreter.h"
 #include "platform/trace_event_services.h"
 #include "serial/reader_thread.h"
 #include "support/interpreter_harness.h"
