@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sstream>
+#include <regex>
 #include <stdexcept>
 #include <utility>
 
@@ -17,24 +17,22 @@ constexpr std::pair<std::string_view, char> kNamedBytes[] = {
 
 std::string bytes(std::string_view text) {
   std::string out;
-  for (std::size_t i = 0; i < text.size();) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '{') {
-      out += text[i++];
+      out += text[i];
       continue;
     }
-    std::size_t length = text.find('}', i) - i + 1;
-    std::string_view token = text.substr(i, length);
-    i += length;
-    if (token.size() == 5 && token[1] == 'x') {
-      out += static_cast<char>(std::stoi(std::string(token.substr(2, 2)), nullptr, 16));
-      continue;
-    }
+    std::string_view name = text.substr(i, text.find('}', i) + 1 - i);
+    i += name.size() - 1;
     auto named = std::find_if(std::begin(kNamedBytes), std::end(kNamedBytes),
-                              [&](const auto& entry) { return entry.first == token; });
-    if (named == std::end(kNamedBytes)) {
-      throw std::invalid_argument("unknown " + std::string(token) + " in byte notation");
+                              [&](const auto& entry) { return entry.first == name; });
+    if (named != std::end(kNamedBytes)) {
+      out += named->second;
+    } else if (name.size() == 5 && name[1] == 'x') {
+      out += static_cast<char>(std::stoi(std::string(name.substr(2, 2)), nullptr, 16));
+    } else {
+      throw std::invalid_argument("unknown " + std::string(name) + " in byte notation");
     }
-    out += named->second;
   }
   return out;
 }
@@ -59,12 +57,7 @@ std::string notation(std::string_view streamBytes, bool spaceAsSP) {
 }
 
 std::string withoutComments(const std::string& trace) {
-  std::string out;
-  std::istringstream lines(trace);
-  for (std::string line; std::getline(lines, line);) {
-    out += line.substr(0, line.find("  #")) + '\n';
-  }
-  return out;
+  return std::regex_replace(trace, std::regex("  #.*"), "");
 }
 
 }  // namespace quillmote::test
