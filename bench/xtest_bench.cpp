@@ -26,7 +26,6 @@
 #include "tools/console_alerts.h"
 #include "support/child_process.h"
 #include "support/pseudo_terminal.h"
-#include "support/x_event_client.h"
 #include "support/xvfb_server.h"
 
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.

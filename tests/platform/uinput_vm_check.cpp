@@ -1,6 +1,5 @@
-// The uinput backend against a real kernel, as the only program of a virtual machine whose
-// kernel has uinput (.ci/uinput-vm.sh): makes the device through the backend, reads it back
-// through its event node and prints one line for the script to find on the serial console,
+// The uinput backend on a real kernel, as a virtual machine's only program (.ci/uinput-vm.sh):
+// makes the device, reads it back through its event node and prints one line for the script,
 //   QUILLMOTE-UINPUT-RESULT: PASS   or   QUILLMOTE-UINPUT-RESULT: FAIL <reason>
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
@@ -76,10 +75,8 @@ void check() {
     require(got == wanted, std::string(bytes) + " gave " + got + "instead of " + wanted);
   };
   expect("Ab", "KEY_LEFTSHIFT 1 / KEY_A 1 / KEY_A 0 / KEY_LEFTSHIFT 0 / KEY_B 1 / KEY_B 0 / ");
-  expect("\033enter.", "KEY_ENTER 1 / KEY_ENTER 0 / ");
-  expect("\033,move,10,-5.", "REL_X 10 REL_Y -5 / ");
-  expect("\033,click.", "BTN_LEFT 1 / BTN_LEFT 0 / ");
-  expect("\033,lock,shift.", "KEY_LEFTSHIFT 1 / ");
+  expect("\033,move,10,-5.\033,click.", "REL_X 10 REL_Y -5 / BTN_LEFT 1 / BTN_LEFT 0 / ");
+  expect("\033enter.\033,lock,shift.", "KEY_ENTER 1 / KEY_ENTER 0 / KEY_LEFTSHIFT 1 / ");
   require(consoleShiftDown(tty), "the console keyboard did not see shift locked");
   interpreter.reset(), events.reset();  // the interpreter goes first: it posts to the device
   // A client sees the kernel's release only if it reads before the node is torn down.

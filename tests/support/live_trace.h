@@ -6,30 +6,37 @@
 #include <streambuf>
 #include <string>
 
+#include "support/interpreter_harness.h"
+
 namespace quillmote::test {
 
-// A trace backend's output collected line by line, without comments, as the reader
-// thread writes it, so a test can wait for an event while translation runs.
+// A trace backend's output collected as the reader thread writes it, so that a test can
+// wait for an event while translation runs. Lines come without their comments.
 class LiveTrace final : public std::streambuf {
  public:
   // True once `line` has been written, false after `timeout`.
   bool waitFor(const std::string& line, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-      return ("\n" + lines_).find("\n" + line + "\n") != std::string::npos;
+    return written_.wait_for(lock, timeout, [&] {
+      return ("\n" + withoutComments(text_)).find("\n" + line + "\n") != std::string::npos;
     });
   }
-  // Every complete line so far, each ending in a newline.
+  // Every line so far, each ending in a newline.
   std::string text() const {
     std::lock_guard lock(mutex_);
-    return lines_;
+    return withoutComments(text_);
   }
 
  private:
-  int_type overflow(int_type c) override;  // no put area: every character comes here
+  int_type overflow(int_type c) override {  // no put area: every character comes here
+    std::lock_guard lock(mutex_);
+    text_ += traits_type::to_char_type(c);
+    if (c == '\n') written_.notify_all();
+    return c;
+  }
   mutable std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string partial_, lines_;
+  std::condition_variable written_;
+  std::string text_;
 };
 
 }  // namespace quillmote::test

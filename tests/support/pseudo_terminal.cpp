@@ -1,23 +1,26 @@
 #include "support/pseudo_terminal.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
 namespace quillmote::test {
 
-[[noreturn]] static void fail(const char* call, int error = errno) {
-  throw std::system_error(error, std::generic_category(), call);
+[[noreturn]] static void fail(const char* call) {
+  throw std::system_error(errno, std::generic_category(), call);
 }
 
 PseudoTerminal::PseudoTerminal() {
-  if (openpty(&deviceFd_, &portFd_, nullptr, nullptr, nullptr) != 0) fail("openpty");
+  char path[PATH_MAX];  // openpty takes no size: room for any path
+  if (openpty(&deviceFd_, &portFd_, path, nullptr, nullptr) != 0) fail("openpty");
+  portPath_ = path;
   termios settings{};
   if (tcgetattr(portFd_, &settings) != 0) fail("tcgetattr");
   cfmakeraw(&settings);
@@ -30,41 +33,25 @@ PseudoTerminal::~PseudoTerminal() {
   hangUp();
 }
 
-std::string PseudoTerminal::portPath() const {
-  char path[128];
-  if (int error = ttyname_r(portFd_, path, sizeof path); error != 0) fail("ttyname_r", error);
-  return path;
-}
-
-void PseudoTerminal::send(std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = write(deviceFd_, bytes.data(), bytes.size());
+void PseudoTerminal::send(const std::string& bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    ssize_t written = write(deviceFd_, bytes.data() + done, bytes.size() - done);
     if (written < 0 && errno != EINTR) fail("write");
-    bytes.remove_prefix(std::max<ssize_t>(written, 0));
+    done += std::max<ssize_t>(written, 0);
   }
 }
 
 std::string PseudoTerminal::waitForDeviceBytes(std::size_t count,
                                                std::chrono::milliseconds timeout) {
-  using Clock = std::chrono::steady_clock;
-  auto deadline = Clock::now() + timeout;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
   std::string received;
-  for (auto now = Clock::now(); received.size() < count && now < deadline; now = Clock::now()) {
+  for (char byte; received.size() < count && std::chrono::steady_clock::now() < deadline;) {
     pollfd watched{deviceFd_, POLLIN, 0};
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-    if (poll(&watched, 1, static_cast<int>(left)) <= 0) continue;  // no byte yet, or a signal
-    char chunk[256];
-    ssize_t got = read(deviceFd_, chunk, std::min(sizeof chunk, count - received.size()));
-    if (got == 0) break;  // the port end is gone
-    if (got < 0 && errno != EINTR && errno != EAGAIN) fail("read");
-    received.append(chunk, std::max<ssize_t>(got, 0));
+    if (poll(&watched, 1, 10) > 0 && read(deviceFd_, &byte, 1) == 1) received += byte;
   }
   return received;
 }
 
-void PseudoTerminal::hangUp() {
-  if (deviceFd_ >= 0) close(deviceFd_);
-  deviceFd_ = -1;
-}
+void PseudoTerminal::hangUp() { close(std::exchange(deviceFd_, -1)); }
 
 }  // namespace quillmote::test

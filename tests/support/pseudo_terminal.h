@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <string>
-#include <string_view>
 
 namespace quillmote::test {
 
@@ -17,17 +16,17 @@ class PseudoTerminal {
 
   // The port end: its descriptor, and its path for code that opens the port itself.
   int portFd() const { return portFd_; }
-  std::string portPath() const;
+  const std::string& portPath() const { return portPath_; }
   // Sends every one of `bytes` from the device to the port.
-  void send(std::string_view bytes);
+  void send(const std::string& bytes);
   // The bytes the device has received once there are `count`, or fewer at `timeout`.
   std::string waitForDeviceBytes(std::size_t count, std::chrono::milliseconds timeout);
   // The device goes away: its end is closed, and the port end reads as hung up.
   void hangUp();
 
  private:
-  int portFd_ = -1;
-  int deviceFd_ = -1;
+  int portFd_ = -1, deviceFd_ = -1;
+  std::string portPath_;
 };
 
 }  // namespace quillmote::test
