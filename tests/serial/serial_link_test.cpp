@@ -26,8 +26,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-template <typename Condition>
-bool waitUntil(Condition condition) {
+bool waitUntil(auto condition) {
   auto deadline = std::chrono::steady_clock::now() + 5s;  // bounds the wait
   while (!condition() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   return condition();
@@ -54,7 +53,6 @@ struct Link final : SerialRegistry {
     stopReaderThread(control);
     serial.closeSerialPortWithDescriptor(fd);
   }
-
   RegistryQuery registryAnswer;
   PseudoTerminal line;
   LiveTrace trace;
@@ -72,8 +70,10 @@ TEST(SerialOpen, raw_exclusive_line_at_each_rate_and_its_own_settings_back_at_cl
   Link link;
   auto descriptors = entriesOf("/proc/self/fd");
   EXPECT_EQ(link.serial.openSerialPortWithPath(link.line.portPath().c_str(), 1234), -1);
-  termios own{}, set{}, back{};  // its own: raw at 38400 bit/s, without XON/XOFF
+  termios own{}, set{}, back{};  // its own: as a terminal program leaves it, cooked
   ASSERT_EQ(tcgetattr(link.line.portFd(), &own), 0);
+  own.c_lflag |= ICANON | ECHO;
+  ASSERT_EQ(tcsetattr(link.line.portFd(), TCSANOW, &own), 0);
   for (auto [baud, code] : {std::pair<int, speed_t>{300, B300}, {600, B600}, {1200, B1200},
                             {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}}) {
     int fd = link.serial.openSerialPortWithPath(link.line.portPath().c_str(), baud), held = 0;
@@ -84,10 +84,11 @@ TEST(SerialOpen, raw_exclusive_line_at_each_rate_and_its_own_settings_back_at_cl
     EXPECT_FALSE((set.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) || (set.c_oflag & OPOST));
     EXPECT_EQ(std::pair(set.c_cc[VSTART], set.c_cc[VSTOP]), std::pair(cc_t{0x11}, cc_t{0x13}));
     EXPECT_TRUE(ioctl(fd, TIOCGEXCL, &held) == 0 && held && fcntl(fd, F_GETFL) & O_NONBLOCK);
-    link.serial.closeSerialPortWithDescriptor(fd);  // a line still held fails the next open
+    link.serial.closeSerialPortWithDescriptor(fd);
     ASSERT_EQ(tcgetattr(link.line.portFd(), &back), 0);
     EXPECT_EQ(std::tuple(back.c_iflag, back.c_oflag, back.c_cflag, back.c_lflag),
               std::tuple(own.c_iflag, own.c_oflag, own.c_cflag, own.c_lflag));
+    EXPECT_FALSE(ioctl(link.line.portFd(), TIOCGEXCL, &held) || held) << "still held";
   }
   EXPECT_EQ(entriesOf("/proc/self/fd"), descriptors) << "a port was left open";
   EXPECT_EQ(link.alerts.shown.size(), 1u) << testing::PrintToString(link.alerts.shown);
@@ -115,8 +116,8 @@ TEST(SerialDiscovery, lists_the_registrys_ports_and_only_terminals_with_a_device
   EXPECT_TRUE(std::ranges::all_of(UdevSerialRegistry().querySerialPorts().ports, hasDevice));
 }
 
-// Signals interrupting the feed's waits, reads and replies lose no byte and no reply to a zero
-// byte; replies that cannot be written (the device never reads them) do not stop the feed.
+// Signals that interrupt the feed's waits lose no byte and no reply to a zero byte; replies
+// that cannot be written (the device never reads them) do not stop the feed.
 TEST(ByteFeed, neither_signals_nor_unwritable_replies_lose_a_byte_or_stop_the_feed) {
   signal(SIGUSR1, [](int) {});  // select is never restarted: an interrupted wait fails
   Link link;
@@ -125,9 +126,9 @@ TEST(ByteFeed, neither_signals_nor_unwritable_replies_lose_a_byte_or_stop_the_fe
   for (int i = 0; i < 2000; ++i) sent += i % 4 == 0 ? '\0' : static_cast<char>('a' + i % 26);
   std::jthread device([&, sent, reader = pthread_self()] {
     for (std::size_t at = 0; at < sent.size(); at += 20) {
-      link.line.send(sent.substr(at, 20));
+      std::this_thread::sleep_for(200us);  // the feed has taken the bytes so far and waits
       pthread_kill(reader, SIGUSR1);
-      std::this_thread::sleep_for(200us);  // pacing, so that the feed also waits
+      link.line.send(sent.substr(at, 20));
     }
     link.line.send("Z");
   });

@@ -6,7 +6,6 @@
 #include <pty.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <utility>
@@ -37,7 +36,7 @@ void PseudoTerminal::send(const std::string& bytes) {
   for (std::size_t done = 0; done < bytes.size();) {
     ssize_t written = write(deviceFd_, bytes.data() + done, bytes.size() - done);
     if (written < 0 && errno != EINTR) fail("write");
-    done += std::max<ssize_t>(written, 0);
+    if (written > 0) done += written;
   }
 }
 
