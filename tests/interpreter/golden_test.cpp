@@ -131,8 +131,7 @@ class GoldenFeed final : public ByteSource, public TokenObserver {
 
 // Runs one case and returns the scanner's buffer capacity after it.
 int runCase(GoldenCase c) {
-  SCOPED_TRACE(c.where + "  " + c.stream);
-  const std::string& stream = c.stream;
+  SCOPED_TRACE(c.where + "  " + c.stream.substr(0, 200));
   ScreenSize screen;
   GlobalMousePoint pointer;
   std::sscanf(c.options["screen"].c_str(), "%dx%d", &screen.width, &screen.height);
@@ -144,26 +143,24 @@ int runCase(GoldenCase c) {
   Interpreter interpreter(checked);
   std::string timeline, events;
   auto endSegment = [&] {
+    checked.checkModels(interpreter);
     events += (events.empty() ? "" : " | ") + shortEvents(out.str());
     out.str("");
   };
-  for (std::size_t from = 0;;) {
-    const std::size_t stop = std::min(stream.find("{STOP}", from), stream.find("{EXIT}", from));
-    const std::string runBytes = bytes(stream.substr(from, stop - from));
+  // A run before each {STOP} or {EXIT}, and after it unless an {EXIT} ends the stream.
+  for (std::size_t from = 0, stop = 0; stop != std::string::npos; from = stop + 6) {
+    stop = std::min(c.stream.find("{STOP}", from), c.stream.find("{EXIT}", from));
+    const std::string runBytes = bytes(c.stream.substr(from, stop - from));
     GoldenFeed feed(runBytes, timeline);
     interpreter.setTokenObserver(&feed);
     interpreter.do_quillmote(feed);
     EXPECT_EQ(feed.ends, 1) << "the feed was asked again after it reported the end";
     EXPECT_EQ(feed.bytesInTokens + feed.zeroBytes, runBytes.size()) << "bytes lost or doubled";
-    checked.checkModels(interpreter);
     endSegment();
-    if (stop == std::string::npos) break;
-    from = stop + 6;
-    if (stream.compare(stop, 6, "{EXIT}") == 0) {
+    if (stop != std::string::npos && c.stream.compare(stop, 6, "{EXIT}") == 0) {
       interpreter.releaseEverythingHeld();
-      checked.checkModels(interpreter);
       endSegment();
-      if (from == stream.size()) break;
+      if (stop + 6 == c.stream.size()) break;
     }
   }
   EXPECT_EQ(checked.brokenPromises(), std::vector<std::string>{});
