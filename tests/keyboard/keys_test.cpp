@@ -7,25 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <string>
+#include <sstream>
 
 #include "keyboard/key_tables.h"
 #include "platform/key_code_translation.h"
+#include "platform/trace_event_services.h"
+#include "support/interpreter_harness.h"
 
 namespace quillmote {
 namespace {
-
-// Key transitions as "+42" and "-42"; anything else posted shows as "?".
-class KeyEvents final : public EventServices {
- public:
-  void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool down) override {
-    log += (charCode != 0 ? "?" : "") + std::string(down ? " +" : " -") + std::to_string(keyCode);
-  }
-  void postMouseEvent(Point, bool, std::uint32_t, bool, bool, bool) override { log += "?"; }
-  void warpMouseCursorPosition(Point) override { log += "?"; }
-  GlobalMousePoint getGlobalMouse() override { return {}; }
-  std::string log;
-};
 
 using Operation = void (*)(KeyState&, std::int16_t);
 const Operation kOperations[8] = {
@@ -58,18 +48,20 @@ TEST(KeyState, every_operation_from_every_state_gives_the_tables_word_and_event)
   for (const auto& row : kTransitions) {
     for (int op = 0; op < 8; ++op) {
       SCOPED_TRACE("operation " + std::to_string(op) + " from " + std::to_string(row.before));
-      KeyEvents events;
-      KeyState keys(events);
+      std::ostringstream events;
+      TraceEventServices trace(events, ScreenSize{}, GlobalMousePoint{});
+      KeyState keys(trace);
       // Reached as the commands reach it: 1 by a press, 3 by a hold, 5 by a lock, 7 by both.
       if (row.before == kKeyDown) keys.key_press(kKey);
       if (row.before & kKeyHeld) keys.key_hold(kKey);
       if (row.before & kKeyLocked) keys.key_lock(kKey);
       ASSERT_EQ(keys.state(kKey), row.before);
-      events.log.clear();
+      events.str("");
       kOperations[op](keys, kKey);
       const std::string cell = row.cells[op];
       EXPECT_EQ(keys.state(kKey), cell[0] - '0');
-      EXPECT_EQ(events.log, cell.size() == 1 ? "" : std::string(" ") + cell[1] + "42");
+      EXPECT_EQ(test::withoutComments(events.str()),
+                cell.size() == 1 ? "" : cell[1] == '+' ? "key 42 down\n" : "key 42 up\n");
       for (int other = 0; other < 256; ++other) {
         ASSERT_EQ(keys.state(other), other == kKey ? keys.state(kKey) : 0) << "key " << other;
       }
