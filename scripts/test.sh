@@ -5,7 +5,7 @@
 #   QUILLMOTE_SANITIZE=address,undefined scripts/test.sh  sanitizer build in build-asan/
 #   QUILLMOTE_SANITIZE=thread scripts/test.sh             sanitizer build in build-tsan/
 #
-# Extra arguments go to ctest (for example -R scanner). Tests that need a display get
+# Extra arguments go to ctest (for example -R keyboard). Tests that need a display get
 # one: an Xvfb server is started when DISPLAY is not set, and stopped at exit.
 set -euo pipefail
 
