@@ -65,7 +65,7 @@ struct Link final : SerialRegistry {
 };
 
 // Each rate gives a raw 8-bit line, XON/XOFF sent by the driver, no CTS flow control, held
-// exclusively; the close gives the line its own settings back. No open leaves the port open.
+// exclusively; the close restores the line's own settings. An unknown rate opens nothing.
 TEST(SerialOpen, raw_exclusive_line_at_each_rate_and_its_own_settings_back_at_close) {
   Link link;
   auto descriptors = entriesOf("/proc/self/fd");
@@ -125,9 +125,9 @@ TEST(ByteFeed, neither_signals_nor_unwritable_replies_lose_a_byte_or_stop_the_fe
   std::string sent, received;
   for (int i = 0; i < 2000; ++i) sent += i % 4 == 0 ? '\0' : static_cast<char>('a' + i % 26);
   std::jthread device([&, sent, reader = pthread_self()] {
-    for (std::size_t at = 0; at < sent.size(); at += 20) {
-      std::this_thread::sleep_for(200us);  // the feed has taken the bytes so far and waits
+    for (std::size_t at = 0; at < sent.size(); at += 20, std::this_thread::sleep_for(500us)) {
       pthread_kill(reader, SIGUSR1);
+      std::this_thread::sleep_for(500us);  // the signal, not a byte, ends the feed's wait
       link.line.send(sent.substr(at, 20));
     }
     link.line.send("Z");
@@ -136,7 +136,7 @@ TEST(ByteFeed, neither_signals_nor_unwritable_replies_lose_a_byte_or_stop_the_fe
   EXPECT_EQ(link.line.waitForDeviceBytes(500, 5s), std::string(500, '\x11'));
   std::erase(sent, '\0');
   ASSERT_EQ(received, sent);
-  device = std::jthread([&] { link.line.send(std::string(100000, '\0') + "Z"); });
+  device = std::jthread([&] { link.line.send(std::string(200000, '\0') + "Z"); });
   EXPECT_EQ(feed(), 'Z') << "the replies that could not be written stopped the feed";
   EXPECT_EQ(write(link.line.portFd(), "", 1), -1) << "the queue never filled: nothing tested";
 }
@@ -149,13 +149,13 @@ TEST(ReaderThread, stops_and_starts_lose_nothing_bytes_act_at_once_a_hang_up_end
   std::jthread device([&](std::stop_token stop) {
     for (; !stop.stop_requested(); ++sent, std::this_thread::sleep_for(20us)) link.line.send("q");
   });
-  auto threads = entriesOf("/proc/self/task");  // a sanitizer adds one at the first thread
+  auto threads = entriesOf("/proc/self/task");  // after the first: a sanitizer adds one then
   for (int cycle = 0; cycle < 1000; ++cycle) {
     int fd = link.start();
     std::this_thread::sleep_for(100us);  // a run long enough to read a few bytes
     link.stop(fd);
   }
-  device = {};  // stops the stream and waits for its end
+  device = {};            // stops the stream and waits for its end
   int fd = link.start();  // reads what is still queued, up to the zero byte
   link.line.send(bytes("{NUL}"));
   EXPECT_EQ(link.line.waitForDeviceBytes(1, 5s), "\x11");
