@@ -95,46 +95,42 @@ std::string shortEvents(const std::string& trace) {
 
 // The scanner's view of one run, logged as it happens: each byte as it is requested, "$"
 // when the feed reports the end, "[rule token start-condition]" once an action has run.
-class GoldenFeed final : public ByteSource, public TokenObserver {
- public:
+struct GoldenFeed final : ByteSource, TokenObserver {
   GoldenFeed(std::string_view streamBytes, std::string& timeline)
-      : bytes_(streamBytes), timeline_(timeline) {}
+      : input(streamBytes), log(timeline) {}
 
   int yy_read_char() override {
-    if (next_ == bytes_.size()) {
+    if (next == input.size()) {
       ++ends;
-      timeline_ += '$';
+      log += '$';
       return 0;
     }
-    timeline_ += notation(bytes_.substr(next_, 1), true);
-    return static_cast<signed char>(bytes_[next_++]);
+    log += notation(input.substr(next, 1));
+    return static_cast<signed char>(input[next++]);
   }
   void tokenDecided(int rule, std::string_view token) override {
     bytesInTokens += token.size();
-    pending_ = std::to_string(rule) + " " + notation(token, true);
+    pending = std::to_string(rule) + " " + notation(token);
   }
   void actionDone(StartCondition after) override {
-    timeline_ += "[" + pending_ + " " + startConditionName(after) + "]";
+    log += "[" + pending + " " + startConditionName(after) + "]";
   }
 
   int ends = 0;
   std::size_t bytesInTokens = 0;
-
- private:
-  std::string_view bytes_;
-  std::size_t next_ = 0;
-  std::string& timeline_;
-  std::string pending_;
+  std::string_view input;
+  std::size_t next = 0;
+  std::string& log;
+  std::string pending;
 };
 
 // Runs one case and returns the scanner's buffer capacity after it.
 int runCase(GoldenCase c) {
   SCOPED_TRACE(c.where + "  " + c.stream.substr(0, 200));
-  ScreenSize screen;
+  ScreenSize screen;  // from the options, where they give one
   GlobalMousePoint pointer;
   std::sscanf(c.options["screen"].c_str(), "%dx%d", &screen.width, &screen.height);
   std::sscanf(c.options["pointer"].c_str(), "%hd,%hd", &pointer.h, &pointer.v);
-
   std::ostringstream out;
   TraceEventServices trace(out, screen, pointer);
   PromiseChecker checked(trace);

@@ -7,13 +7,9 @@
 #include <utility>
 
 namespace quillmote::test {
-namespace {
-
-constexpr std::pair<std::string_view, char> kNamedBytes[] = {
+static constexpr std::pair<std::string_view, char> kNamedBytes[] = {
     {"{ESC}", '\x1b'}, {"{NUL}", '\0'}, {"{CR}", '\r'},   {"{LF}", '\n'},
     {"{TAB}", '\t'},   {"{DEL}", '\x7f'}, {"{SP}", ' '}};
-
-}  // namespace
 
 std::string bytes(std::string_view text) {
   std::string out;
@@ -37,13 +33,13 @@ std::string bytes(std::string_view text) {
   return out;
 }
 
-std::string notation(std::string_view streamBytes, bool spaceAsSP) {
+std::string notation(std::string_view streamBytes) {
   std::string out;
   for (char c : streamBytes) {
     auto named = std::find_if(std::begin(kNamedBytes), std::end(kNamedBytes),
                               [&](const auto& entry) { return entry.second == c; });
     auto byte = static_cast<unsigned char>(c);
-    if (named != std::end(kNamedBytes) && (c != ' ' || spaceAsSP)) {
+    if (named != std::end(kNamedBytes)) {
       out += named->first;
     } else if (byte < 0x20 || byte > 0x7f || c == '{') {  // {x7B}: "{" opens a name
       char hex[8];

@@ -5,14 +5,12 @@
 
 namespace quillmote::test {
 
-// Test notation for byte streams: {ESC}, {NUL}, {CR}, {LF}, {TAB}, {SP}, {DEL} for those
-// bytes, {xHH} any byte in hex; everything else stands for itself. Any other "{" throws
-// std::invalid_argument (write it {x7B}).
+// Test notation for byte streams: {ESC} {NUL} {CR} {LF} {TAB} {SP} {DEL}, {xHH} any byte;
+// everything else stands for itself. Any other "{" throws std::invalid_argument.
 std::string bytes(std::string_view notation);
 
-// Shows bytes in the same notation, so that it reads back as them; a space as {SP} when
-// asked.
-std::string notation(std::string_view streamBytes, bool spaceAsSP = false);
+// Shows bytes in the same notation (a space as {SP}), so that it reads back as them.
+std::string notation(std::string_view streamBytes);
 
 // Drops the "  # ..." comments of trace lines, so expectations list events only.
 std::string withoutComments(const std::string& trace);
