@@ -93,8 +93,7 @@ std::string shortEvents(const std::string& trace) {
   return joined(events);
 }
 
-// The scanner's view of one run, logged as it happens: each byte as it is requested, "$"
-// when the feed reports the end, "[rule token start-condition]" once an action has run.
+// One run's bytes, logging the timeline (see the README) as the scanner asks and acts.
 struct GoldenFeed final : ByteSource, TokenObserver {
   GoldenFeed(std::string_view streamBytes, std::string& timeline)
       : input(streamBytes), log(timeline) {}

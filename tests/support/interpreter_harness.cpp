@@ -53,7 +53,8 @@ std::string notation(std::string_view streamBytes) {
 }
 
 std::string withoutComments(const std::string& trace) {
-  return std::regex_replace(trace, std::regex("  #.*"), "");
+  static const std::regex comment("  #.*");
+  return std::regex_replace(trace, comment, "");
 }
 
 }  // namespace quillmote::test
