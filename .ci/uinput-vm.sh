@@ -131,19 +131,27 @@ EOF
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1 >"$work/initramfs.cpio.gz")
 
-accel=()
-[[ -w /dev/kvm ]] && accel=(-machine accel=kvm)
-say "booting $(basename "$kernel_dir") under qemu (at most ${boot_timeout} s)"
-started=$SECONDS
-status=0
-timeout "$boot_timeout" qemu-system-x86_64 "${accel[@]}" -kernel "$kernel_dir/vmlinuz" \
-  -initrd "$work/initramfs.cpio.gz" -append 'console=ttyS0 quiet panic=-1' \
-  -nographic -m 512 -no-reboot </dev/null >"$work/console.log" 2>&1 || status=$?
-# The firmware clears the terminal just before the kernel starts, and with a quiet kernel
-# those escape sequences, or the firmware's last words, lead the line the check prints:
-# the result is taken from wherever it starts in its line.
-sed -E 's/\x1b(\[[0-9;?]*[A-Za-z]|[A-Za-z])//g; s/\r//g' "$work/console.log" >"$work/console.txt"
-result="$(grep -ao "$result_prefix.*" "$work/console.txt" | head -n 1 || true)"
+# One boot, with the given accelerator; the result line, if any, in $result.
+boot() {
+  local accelerator="$1" seconds="$2"
+  say "booting $(basename "$kernel_dir") under qemu with $accelerator (at most ${seconds} s)"
+  started=$SECONDS
+  status=0
+  timeout "$seconds" qemu-system-x86_64 -machine "accel=$accelerator" -kernel "$kernel_dir/vmlinuz" \
+    -initrd "$work/initramfs.cpio.gz" -append 'console=ttyS0 quiet panic=-1' \
+    -nographic -m 512 -no-reboot </dev/null >"$work/console.log" 2>&1 || status=$?
+  # The firmware clears the terminal just before the kernel starts, and with a quiet kernel
+  # those escape sequences, or the firmware's last words, lead the line the check prints:
+  # the result is taken from wherever it starts in its line.
+  sed -E 's/\x1b(\[[0-9;?]*[A-Za-z]|[A-Za-z])//g; s/\r//g' "$work/console.log" >"$work/console.txt"
+  result="$(grep -ao "$result_prefix.*" "$work/console.txt" | head -n 1 || true)"
+}
+
+# Some hosts offer /dev/kvm yet never get the guest past its firmware: a KVM boot that
+# gives no result line within a minute is tried again under emulation.
+result=""
+[[ -w /dev/kvm ]] && boot kvm 60
+[[ -n "$result" ]] || boot tcg "$boot_timeout"
 
 # qemu exits 0 on power-off whatever the check said: only the result line counts.
 if [[ "$result" == "$result_prefix PASS" ]]; then
