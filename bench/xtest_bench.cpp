@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     quillmote::test::PseudoTerminal line;
     std::string error, warnings;
     std::unique_ptr<quillmote::XTestEventServices> events =
-        quillmote::XTestEventServices::open(server.displayName().c_str(), error, warnings);
+        quillmote::XTestEventServices::open(server.displayName().c_str(), false, error, warnings);
     if (!events) throw std::runtime_error(error);
     quillmote::ConsoleAlerts alerts(std::cerr);
     NoRegistry registry;

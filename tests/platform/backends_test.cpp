@@ -17,7 +17,7 @@ namespace {
 
 TEST(UInputOpen, without_the_module_says_how_to_load_it) {
   std::string error;
-  EXPECT_EQ(UInputEventServices::open("/nonexistent/uinput", error), nullptr);
+  EXPECT_EQ(UInputEventServices::open("/nonexistent/uinput", nullptr, error), nullptr);
   EXPECT_NE(error.find("modprobe uinput"), error.npos) << error;
 }
 

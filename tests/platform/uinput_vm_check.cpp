@@ -49,7 +49,7 @@ bool consoleShiftDown(int tty) {
 
 void check() {
   std::string error;
-  std::unique_ptr<UInputEventServices> events = UInputEventServices::open("/dev/uinput", error);
+  std::unique_ptr<UInputEventServices> events = UInputEventServices::open("/dev/uinput", nullptr, error);
   require(events != nullptr, error);
   libevdev* node = nullptr;
   int fd = open(events->deviceNode().c_str(), O_RDONLY | O_NONBLOCK);

@@ -18,6 +18,8 @@
 namespace quillmote {
 namespace {
 
+// XKB key codes are evdev codes plus 8.
+constexpr std::uint32_t kEvdevToXkb = 8;
 // Left, right, third: the order of the button flags.
 constexpr unsigned int kButtons[3] = {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE};
 
@@ -61,8 +63,8 @@ struct UInputEventServices::Device {
   void report() { emit(EV_SYN, SYN_REPORT, 0); }
 };
 
-std::unique_ptr<UInputEventServices> UInputEventServices::open(const char* uinputPath,
-                                                               std::string& error) {
+std::unique_ptr<UInputEventServices> UInputEventServices::open(
+    const char* uinputPath, std::shared_ptr<const LayoutTable> layout, std::string& error) {
   int uinput = ::open(uinputPath, O_RDWR | O_CLOEXEC);
   if (uinput < 0) {
     error = accessAdvice(uinputPath, errno);
@@ -74,6 +76,11 @@ std::unique_ptr<UInputEventServices> UInputEventServices::open(const char* uinpu
   libevdev_enable_event_type(device->description, EV_KEY);
   for (const KeyCodeTranslation& key : keyCodeTranslations()) {
     libevdev_enable_event_code(device->description, EV_KEY, key.evdevCode, nullptr);
+  }
+  if (layout) {
+    for (std::uint32_t keyCode : layout->keyCodesUsed()) {
+      libevdev_enable_event_code(device->description, EV_KEY, keyCode - kEvdevToXkb, nullptr);
+    }
   }
   for (unsigned int button : kButtons) {
     libevdev_enable_event_code(device->description, EV_KEY, button, nullptr);
@@ -91,7 +98,10 @@ std::unique_ptr<UInputEventServices> UInputEventServices::open(const char* uinpu
     return nullptr;
   }
   std::this_thread::sleep_for(kNewDeviceSettleTime);
-  return std::unique_ptr<UInputEventServices>(new UInputEventServices(std::move(device), uinput));
+  std::unique_ptr<UInputEventServices> services(new UInputEventServices(std::move(device), uinput));
+  services->layout_ = std::move(layout);
+  services->setKeyPositions(false);
+  return services;
 }
 
 UInputEventServices::UInputEventServices(std::unique_ptr<Device> device, int uinputDescriptor)
@@ -108,9 +118,11 @@ std::string UInputEventServices::deviceNode() const {
 }
 
 void UInputEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode, bool keyDown) {
-  std::optional<KeyCodeTranslation> key = translateKeyCode(keyCode);
-  if (!key) return;
-  device_->emit(EV_KEY, key->evdevCode, keyDown ? 1 : 0);
+  keyboard_.postKey(keyCode, keyDown);
+}
+
+void UInputEventServices::sendKey(std::uint32_t keyCode, bool down) {
+  device_->emit(EV_KEY, keyCode - kEvdevToXkb, down ? 1 : 0);
   device_->report();
 }
 

@@ -40,6 +40,7 @@ std::string keysWithoutSymbol(Display* display) {
 }  // namespace
 
 std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* displayName,
+                                                             bool keyPositions,
                                                              std::string& error,
                                                              std::string& warnings) {
   const char* shownName = displayName ? displayName : XDisplayName(nullptr);
@@ -70,19 +71,45 @@ std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* display
   if (std::string missing = keysWithoutSymbol(display); !missing.empty()) {
     warnings = "These keys have no symbol in the X keymap and will do nothing: " + missing + ".";
   }
-  return std::unique_ptr<XTestEventServices>(new XTestEventServices(display));
+  std::unique_ptr<XTestEventServices> services(new XTestEventServices(display));
+  std::string layoutError;
+  services->serverLayout_ = ServerLayout::read(display, layoutError);
+  if (!services->serverLayout_ && !keyPositions) {
+    error = layoutError;
+    return nullptr;
+  }
+  services->setKeyPositions(keyPositions);
+  return services;
 }
 
 XTestEventServices::XTestEventServices(Display* display) : display_(display) {}
 
-XTestEventServices::~XTestEventServices() { XCloseDisplay(display_); }
+XTestEventServices::~XTestEventServices() {
+  serverLayout_.reset();  // gives lent key codes back while the connection is open
+  XCloseDisplay(display_);
+}
+
+void XTestEventServices::setKeyPositions(bool keyPositions) {
+  keyPositions_ = keyPositions || !serverLayout_;
+  keyboard_.useLayout(keyPositions_ ? nullptr : serverLayout_->current());
+}
 
 void XTestEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode, bool keyDown) {
-  std::optional<KeyCodeTranslation> key = translateKeyCode(keyCode);
-  if (!key) return;
-  XTestFakeKeyEvent(display_, key->evdevCode + kEvdevToXKeyCode, keyDown ? True : False,
-                    CurrentTime);
+  if (!keyPositions_) keyboard_.useLayout(serverLayout_->current());
+  keyboard_.postKey(keyCode, keyDown);
   XFlush(display_);
+}
+
+void XTestEventServices::sendKey(std::uint32_t keyCode, bool down) {
+  XTestFakeKeyEvent(display_, keyCode, down ? True : False, CurrentTime);
+}
+
+std::optional<std::uint32_t> XTestEventServices::lendKeyCode(std::uint32_t keysym) {
+  return serverLayout_ ? serverLayout_->lend(keysym) : std::nullopt;
+}
+
+std::string XTestEventServices::layoutDescription() const {
+  return serverLayout_ ? serverLayout_->description() : "unknown";
 }
 
 void XTestEventServices::postMouseEvent(Point position, bool updateMouseCursorPosition,

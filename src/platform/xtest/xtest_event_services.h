@@ -6,6 +6,8 @@
 #include <string>
 
 #include "platform/event_services.h"
+#include "platform/layout/layout_keyboard.h"
+#include "platform/xtest/server_layout.h"
 
 struct _XDisplay;
 
@@ -14,15 +16,17 @@ namespace quillmote {
 // Delivers events to an X11 server through the XTest extension, as if from the real
 // keyboard and mouse: key codes are translated to evdev codes + 8, pointer reads and
 // warps use the root window of the default screen (which spans every monitor). Every
-// operation is flushed at once, so no event waits in Xlib's buffer. Used by one thread
-// at a time: the reader thread while translation runs, the main thread otherwise.
-class XTestEventServices final : public EventServices {
+// operation is flushed at once, so no event waits in Xlib's buffer. Keys type the symbols
+// they have on a US keyboard in the server's active layout, unless `keyPositions` asks
+// for the plain positions. Used by one thread at a time: the reader thread while
+// translation runs, the main thread otherwise.
+class XTestEventServices final : public EventServices, private KeySink {
  public:
   // Connects to `displayName` (nullptr: $DISPLAY). Nothing and a message saying why
   // when there is no usable display. `warnings` receives one line when keys the
   // device can name have no key code on this server.
-  static std::unique_ptr<XTestEventServices> open(const char* displayName, std::string& error,
-                                                  std::string& warnings);
+  static std::unique_ptr<XTestEventServices> open(const char* displayName, bool keyPositions,
+                                                  std::string& error, std::string& warnings);
   ~XTestEventServices() override;
 
   void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) override;
@@ -32,10 +36,20 @@ class XTestEventServices final : public EventServices {
   void warpMouseCursorPosition(Point position) override;
   GlobalMousePoint getGlobalMouse() override;
 
+  // Plain US positions from now on, or the symbols of the server's layout again.
+  void setKeyPositions(bool keyPositions);
+  // The server's layout as people know it.
+  std::string layoutDescription() const;
+
  private:
   explicit XTestEventServices(_XDisplay* display);
+  void sendKey(std::uint32_t keyCode, bool down) override;
+  std::optional<std::uint32_t> lendKeyCode(std::uint32_t keysym) override;
 
   _XDisplay* display_;
+  std::unique_ptr<ServerLayout> serverLayout_;  // nothing when the server's cannot be read
+  bool keyPositions_ = true;
+  LayoutKeyboard keyboard_{*this};
   // The button states of the last post: only a change becomes a button event.
   std::array<bool, 3> postedButtons_{};
   // Where the last warp put the pointer, confined to the root window, until a post with
