@@ -10,7 +10,9 @@
 #include "support/pseudo_terminal.h"
 #include "support/xvfb_server.h"
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace quillmote::test {
 namespace {
@@ -40,7 +42,7 @@ TEST(XTestBackend, an_application_hears_the_right_keys_and_a_stop_signal_leaves_
   stream += "\033tab.\n\033,move,-5000,-5000.\033,move,10,5.\033,move,5000,5000.";
   stream += "\033,click,right.\033,lock,shift.\033,moulock.";
   expected.insert(expected.end(),
-                  {"down Tab", "up Tab", "down Control_L", "down j", "up j", "up Control_L",
+                  {"down Tab", "up Tab", "down Control_L", "down Control+j", "up j", "up Control_L",
                    "motion 0,0", "motion 10,5", "motion 1279,799", "press 3", "release 3",
                    "down Shift_L", "press 1", "up Shift_L", "release 1"});
   XvfbServer server;
@@ -57,6 +59,43 @@ TEST(XTestBackend, an_application_hears_the_right_keys_and_a_stop_signal_leaves_
     EXPECT_EQ(cli.waitForExit(kPatience), "exit 0") << cli.errorOutput();
     EXPECT_TRUE(hearUntil(display, heard, heardFirst(expected.size()), kPatience));
     EXPECT_THAT(heard, testing::ContainerEq(expected)) << "signal " << signal;
+  }
+  XCloseDisplay(display);
+}
+
+// Per layout, and after switches of layout and of group during the run, the client gets every
+// printable character and three shortcuts exactly as the device sent them.
+TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
+  std::string stream;
+  std::vector<std::string> expected;
+  for (char c = ' '; c <= '~'; ++c) {
+    stream += c;
+    expected.push_back(std::string("down ") + XKeysymToString(static_cast<KeySym>(c)));
+  }
+  stream += "\033,hold,control.z\033,hold,control.y\033,hold,control.a";
+  expected.insert(expected.end(), {"down Control+z", "down Control+y", "down Control+a"});
+  XvfbServer server;
+  Display* display = listenToInput(server.displayName());
+  PseudoTerminal line;
+  ChildProcess cli({QUILLMOTE_CLI, "run", "--port", line.portPath()},
+                   {"QUILLMOTE_BACKEND=xtest", "DISPLAY=" + server.displayName()});
+  const std::vector<std::vector<std::string>> layouts = {
+      {"us"}, {"gb"}, {"de"}, {"fr"}, {"es"}, {"ch"}, {"us", "-variant", "dvorak"}, {"us,fr"}};
+  for (std::vector<std::string> layout : layouts) {
+    layout.insert(layout.begin(), {"setxkbmap", "-display", server.displayName()});
+    ASSERT_EQ(ChildProcess(layout).waitForExit(std::chrono::seconds(10)), "exit 0");
+    // The second group of a layout list, locked as a group switch does.
+    if (layout.back() == "us,fr") XkbLockGroup(display, XkbUseCoreKbd, 1);
+    XSync(display, False);
+    line.send(stream);
+    std::vector<std::string> typed;
+    hearUntil(display, typed, [&] {
+      std::erase_if(typed, [](const std::string& heard) {
+        return !heard.starts_with("down ") || IsModifierKey(XStringToKeysym(heard.c_str() + 5));
+      });
+      return typed.size() >= expected.size();
+    }, std::chrono::seconds(5));
+    EXPECT_THAT(typed, testing::ContainerEq(expected)) << layout.back();
   }
   XCloseDisplay(display);
 }

@@ -1,6 +1,7 @@
 #include "support/xvfb_server.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -43,8 +44,13 @@ bool hearUntil(Display* display, std::vector<std::string>& heard, const std::fun
     for (XEvent e; XPending(display) > 0;) {
       XNextEvent(display, &e);
       if (e.type == KeyPress || e.type == KeyRelease) {
-        const char* name = XKeysymToString(XLookupKeysym(&e.xkey, e.xkey.state & ShiftMask));
-        heard.push_back((e.type == KeyPress ? "down " : "up ") + std::string(name ? name : "?"));
+        KeySym keysym = NoSymbol;
+        char text[16];
+        XLookupString(&e.xkey, text, sizeof text, &keysym, nullptr);
+        const char* name = XKeysymToString(keysym);
+        bool control = e.type == KeyPress && (e.xkey.state & ControlMask) && !IsModifierKey(keysym);
+        heard.push_back((e.type == KeyPress ? "down " : "up ") + std::string(control ? "Control+" : "") +
+                        (name ? name : "?"));
       } else if (e.type == ButtonPress || e.type == ButtonRelease) {
         heard.push_back((e.type == ButtonPress ? "press " : "release ") +
                         std::to_string(e.xbutton.button));

@@ -29,7 +29,8 @@ class XvfbServer {
 _XDisplay* listenToInput(const std::string& displayName);
 
 // Adds what the application hears to `heard` until `done`, asked every 10 ms, holds (true) or
-// `timeout` passes (false): "down A" (the keysym, shift applied), "up A", "press 3", "motion 5,9".
+// `timeout` passes (false): "down A" (the keysym as the client's keymap and the modifiers give
+// it), "down Control+z" (with Control), "up A", "press 3", "motion 5,9".
 bool hearUntil(_XDisplay* display, std::vector<std::string>& heard,
                const std::function<bool()>& done, std::chrono::milliseconds timeout);
 

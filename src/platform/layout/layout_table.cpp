@@ -70,6 +70,7 @@ LayoutTable::LayoutTable(xkb_keymap* keymap, std::uint32_t layout, std::string n
   }
   if (level3KeyCode_ != 0) {
     StatePointer pressed(xkb_state_new(keymap), &xkb_state_unref);
+    xkb_state_update_mask(pressed.get(), 0, 0, 0, 0, 0, layout);
     xkb_state_update_key(pressed.get(), level3KeyCode_, XKB_KEY_DOWN);
     level3Mask = xkb_state_serialize_mods(pressed.get(), XKB_STATE_MODS_DEPRESSED);
   }

@@ -73,6 +73,12 @@ bool ServerLayout::reload() {
   }
   if (keymap_ != nullptr) xkb_keymap_unref(keymap_);
   keymap_ = keymap;
+  // A new layout from outside takes back the key codes lent before it.
+  std::erase_if(lentKeyCodes_, [this](const auto& lent) {
+    const xkb_keysym_t* syms = nullptr;
+    int count = xkb_keymap_key_get_syms_by_level(keymap_, lent.second, 0, 0, &syms);
+    return count != 1 || syms[0] != lent.first;
+  });
   table_ = std::make_shared<const LayoutTable>(keymap_, group_, description());
   return true;
 }
