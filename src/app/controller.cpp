@@ -13,6 +13,8 @@ namespace {
 constexpr const char* kBaudRateKey = "baudRate";
 constexpr const char* kSerialPortPathKey = "serialPortPath";
 constexpr const char* kWasRunningOnQuitKey = "wasRunningOnQuit";
+// Settings written before this choice existed lack the key: symbols, the default.
+constexpr const char* kKeyPositionsKey = "keyPositions";
 // The registered default: a fallback that answers when nothing is stored, never
 // written to the store itself.
 constexpr int kDefaultBaudRate = 300;
@@ -49,6 +51,7 @@ Controller::Controller(ControllerParts parts)
       windowPrefs(parts.windowPrefs),
       menuItemRunning(parts.menuItemRunning),
       menuItemStopped(parts.menuItemStopped),
+      useKeyPositions_(std::move(parts.useKeyPositions)),
       serialHandler(parts.alerts, parts.interpreter, parts.registry),
       unplugWatch(parts.deviceMonitor) {
   lookTimer.setInterval(kLookIntervalMilliseconds);
@@ -88,6 +91,7 @@ void Controller::doStart() {
   serialPortFileDescriptor =
       serialHandler.openSerialPortWithPath(serialPortPath->c_str(), baudRate);
   if (serialPortFileDescriptor <= 0) return;  // the open has shown why
+  if (useKeyPositions_) useKeyPositions_(pressKeyPositions);
   if (!startReaderThread(serialHandler, threadControl, serialPortFileDescriptor)) {
     serialHandler.closeSerialPortWithDescriptor(serialPortFileDescriptor);
     alerts_.criticalAlert("Could not start the reader thread.");
@@ -159,6 +163,7 @@ void Controller::readPrefs() {
     serialPortPath.reset();
   }
   wasRunningOnQuit = userDefaults.value(kWasRunningOnQuitKey, false).toBool();
+  pressKeyPositions = userDefaults.value(kKeyPositionsKey, false).toBool();
 }
 
 void Controller::openPrefs() {
@@ -168,6 +173,7 @@ void Controller::openPrefs() {
     return;
   }
   windowPrefs.selectRateRow(static_cast<int>(rate - std::begin(kRates)));
+  windowPrefs.setKeyPositions(pressKeyPositions);
 
   SerialIterator probe;
   if (serialHandler.getSerialIterator(probe) == kSerialSuccess) {
@@ -207,7 +213,9 @@ void Controller::prefsOK() {
     } else {
       alerts_.criticalAlert("Popup index out of range.");
     }
+    pressKeyPositions = windowPrefs.keyPositions();
     userDefaults.setValue(kBaudRateKey, baudRate);
+    userDefaults.setValue(kKeyPositionsKey, pressKeyPositions);
     if (serialPortPath) {
       userDefaults.setValue(kSerialPortPathKey, QString::fromStdString(*serialPortPath));
     }

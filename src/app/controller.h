@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,9 @@ struct ControllerParts {
   // Announcements of devices coming and going; null: a returning device is seen by its
   // path alone. Must outlive the controller.
   DeviceMonitor* deviceMonitor = nullptr;
+  // Tells the backend whether keys are plain positions; called at each start, before the
+  // reader thread runs. Empty: the backend has no choice to make.
+  std::function<void(bool)> useKeyPositions;
 };
 
 // Starts and stops translation and keeps the preferences. Runs on the main thread;
@@ -71,6 +75,7 @@ class Controller {
 
   bool running() const { return isRunning; }
   int rate() const { return baudRate; }
+  bool keyPositions() const { return pressKeyPositions; }
   const std::optional<std::string>& portPath() const { return serialPortPath; }
   // Stopped because the device went away, and waiting for it to come back.
   bool waitingForDevice() const { return unplugWatch.waiting(); }
@@ -89,6 +94,8 @@ class Controller {
   bool isRunning = false;
   bool wasRunningOnQuit = false;
   int baudRate = 300;
+  bool pressKeyPositions = false;
+  std::function<void(bool)> useKeyPositions_;
   std::optional<std::string> serialPortPath;
   std::vector<std::string> serialPortPaths;
   Serial serialHandler;

@@ -66,9 +66,11 @@ int main(int argc, char** argv) {
   std::optional<quillmote::BackendKind> kind = quillmote::chooseBackend(
       std::getenv("QUILLMOTE_BACKEND"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
       error);
+  std::optional<bool> keyPositionsForced =
+      quillmote::keyPositionsRequested(std::getenv("QUILLMOTE_KEYS"), error);
   quillmote::StartedBackend backend;
-  if (kind) {
-    backend = quillmote::startBackend(*kind, std::cout);
+  if (kind && keyPositionsForced) {
+    backend = quillmote::startBackend(*kind, std::cout, {*keyPositionsForced, ""});
     if (!backend.events) {
       error = std::string("The ") + quillmote::backendName(*kind) +
               " backend cannot start: " + backend.error;
@@ -91,8 +93,12 @@ int main(int argc, char** argv) {
   quillmote::ActionCheckMark stopped(window.stopAction(), [&window] { window.showStatus(); });
 
   window.show();
+  // QUILLMOTE_KEYS=positions holds whatever the preferences say.
+  auto useKeyPositions = [&backend, forced = *keyPositionsForced](bool on) {
+    backend.setKeyPositions(on || forced);
+  };
   quillmote::Controller controller({userDefaults, alerts, interpreter, registry, preferences,
-                                    running, stopped, deviceMonitor.get()});
+                                    running, stopped, deviceMonitor.get(), useKeyPositions});
   preferences.onOK = [&controller] { controller.prefsOK(); };
   preferences.onCancel = [&controller] { controller.prefsCancel(); };
   window.connectController(controller);

@@ -5,7 +5,8 @@
 namespace quillmote {
 
 // The preferences window as the controller sees it: a one-column radio matrix of rates,
-// a pop-up of ports, and a modal loop that OK and Cancel end. The widgets only show and
+// a pop-up of ports, a check box for plain key positions, and a modal loop that OK and
+// Cancel end. The widgets only show and
 // report; every decision is the controller's.
 class PreferencesWindow {
  public:
@@ -22,6 +23,10 @@ class PreferencesWindow {
   // -1 when nothing is selected.
   virtual int selectedPortIndex() const = 0;
   virtual std::string selectedPortTitle() const = 0;
+
+  // Checked: keys are pressed at their US positions instead of typing their symbols.
+  virtual void setKeyPositions(bool on) = 0;
+  virtual bool keyPositions() const = 0;
 
   // Position and size are kept in the store under this name.
   virtual void setFrameAutosaveName(const std::string& name) = 0;

@@ -32,7 +32,11 @@ void MessageBoxAlerts::plainAlert(const std::string& message) {
 }
 
 PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
-    : QDialog(parent), store_(store), popup_(new QComboBox), rates_(new QButtonGroup(this)) {
+    : QDialog(parent),
+      store_(store),
+      popup_(new QComboBox),
+      rates_(new QButtonGroup(this)),
+      keyPositions_(new QCheckBox("Press keys at their US keyboard positions")) {
   setWindowTitle("Quillmote Preferences");
   setModal(true);
 
@@ -47,6 +51,10 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   auto* form = new QFormLayout;
   form->addRow("Serial port:", popup_);
 
+  keyPositions_->setToolTip(
+      "For devices that mean key positions: unchecked, Quillmote types what a US keyboard "
+      "types, on whatever keyboard layout the desktop uses.");
+
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     if (onOK) onOK();
@@ -56,6 +64,7 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(rateBox);
+  layout->addWidget(keyPositions_);
   layout->addWidget(buttons);
 }
 

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDialog>
+#include <QCheckBox>
 #include <QSettings>
 
 #include <functional>
@@ -58,12 +59,15 @@ class PreferencesDialog final : public QDialog, public PreferencesWindow {
   void selectPortItem(int index) override;
   int selectedPortIndex() const override;
   std::string selectedPortTitle() const override;
+  void setKeyPositions(bool on) override { keyPositions_->setChecked(on); }
+  bool keyPositions() const override { return keyPositions_->isChecked(); }
   void setFrameAutosaveName(const std::string& name) override;
   void runModal() override;
   void close() override;
 
   QComboBox* portPopup() { return popup_; }
   QButtonGroup* rateButtons() { return rates_; }
+  QCheckBox* keyPositionsBox() { return keyPositions_; }
 
  protected:
   // The window's close button is Cancel.
@@ -74,6 +78,7 @@ class PreferencesDialog final : public QDialog, public PreferencesWindow {
   QString autosaveName_;
   QComboBox* popup_;
   QButtonGroup* rates_;
+  QCheckBox* keyPositions_;
 };
 
 }  // namespace quillmote

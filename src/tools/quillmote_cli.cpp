@@ -49,6 +49,13 @@ int main(int argc, char** argv) {
   run->add_flag("--reconnect", runOptions.reconnect,
                 "When the device is unplugged, wait for it and go on once it is back; "
                 "also waits for a port that is not there yet");
+  run->add_flag("--key-positions", runOptions.keyPositions,
+                "Press the keys at the positions they have on a US keyboard, whatever the "
+                "desktop's layout (default: type what a US keyboard types, on any layout; "
+                "also QUILLMOTE_KEYS=positions)");
+  run->add_option("--layout", runOptions.layout,
+                  "The desktop's keyboard layout for the uinput backend, as XKB names: de, fr, "
+                  "us:dvorak (default: QUILLMOTE_LAYOUT, else /etc/default/keyboard, else us)");
 
   quillmote::DoctorOptions doctorOptions;
   CLI::App* doctor = app.add_subcommand(

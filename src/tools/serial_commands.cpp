@@ -147,17 +147,24 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
           ? chooseBackend(std::getenv("QUILLMOTE_BACKEND"), std::getenv("DISPLAY"),
                           std::getenv("WAYLAND_DISPLAY"), error)
           : chooseBackend(options.backend.c_str(), nullptr, nullptr, error);
-  if (!kind) {
+  std::optional<bool> keyPositions = keyPositionsRequested(std::getenv("QUILLMOTE_KEYS"), error);
+  if (!kind || !keyPositions) {
     err << "quillmote-cli run: " << error << '\n';
     return 2;
   }
-  StartedBackend backend = startBackend(*kind, out);
+  KeyboardChoice keys{options.keyPositions || *keyPositions, options.layout};
+  StartedBackend backend = startBackend(*kind, out, keys);
   if (!backend.events) {
     err << "quillmote-cli run: the " << backendName(*kind) << " backend cannot start: "
         << backend.error << '\n';
     return 1;
   }
   if (!backend.warnings.empty()) err << "quillmote-cli run: " << backend.warnings << '\n';
+  if (!backend.layout.empty()) {
+    err << (keys.keyPositions ? "Pressing plain US key positions; the keyboard layout is "
+                              : "Typing for the keyboard layout ")
+        << backend.layout << ".\n";
+  }
 
   ConsoleAlerts alerts(err);
   Interpreter interpreter(*backend.events);

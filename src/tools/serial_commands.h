@@ -19,13 +19,17 @@ struct RunOptions {
   std::string backend;
   // Waits for an unplugged device to come back instead of ending.
   bool reconnect = false;
+  // Plain US key positions instead of what they type; else QUILLMOTE_KEYS decides.
+  bool keyPositions = false;
+  // The uinput backend's keyboard layout, LAYOUT[:VARIANT]; empty: the one assumed.
+  std::string layout;
 };
 
 // Translates the port's bytes until SIGINT or SIGTERM, then stops as the desktop
 // program does: exit flag, wait for done, drain, restore, close; then releases every
 // key and button still down. Returns 0 after a clean stop, 1 when the backend or the
-// port could not start (the message says why), 2 for a QUILLMOTE_BACKEND that names
-// no backend.
+// port could not start (the message says why), 2 for a QUILLMOTE_BACKEND or
+// QUILLMOTE_KEYS that names nothing Quillmote has.
 int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace quillmote

@@ -61,7 +61,8 @@ class AppTest : public ::testing::Test {
     controller.reset();
     if (stored) writeStore(*stored);
     controller = std::make_unique<Controller>(ControllerParts{
-        settings, alerts, interpreter, scripted, dialog, scripted, scripted, &scripted});
+        settings, alerts, interpreter, scripted, dialog, scripted, scripted, &scripted,
+        [this](bool on) { keyPositionsUsed.push_back(on); }});
     return *controller;
   }
   // Plugs a new device in: a new pseudo-terminal behind the link, as by-id names are links.
@@ -97,6 +98,7 @@ class AppTest : public ::testing::Test {
   Interpreter interpreter{events};
   Scripted scripted;
   RecordingAlerts alerts;
+  std::vector<bool> keyPositionsUsed;  // what each start told the backend
   std::unique_ptr<Controller> controller;
 };
 
@@ -114,6 +116,18 @@ TEST_F(AppTest, each_kind_of_stored_preferences_has_its_one_outcome) {
     whileModal([&] { controller->openPrefs(); }, [](QWidget* shown) { if (shown) shown->close(); });
     expectAlerts(p.shown);
   }
+}
+
+TEST_F(AppTest, key_positions_are_a_stored_choice_that_older_stores_lack) {
+  scripted.ports = {{"", link, "", ""}};
+  launch(onLink);
+  whileModal([&] { controller->openPrefs(); }, [&](QWidget*) {
+    EXPECT_FALSE(dialog.keyPositionsBox()->isChecked());
+    dialog.keyPositionsBox()->setChecked(true);
+    controller->prefsOK();
+  });
+  EXPECT_EQ(keyPositionsUsed, (std::vector<bool>{false, true})) << "not restarted on the choice";
+  EXPECT_EQ(QSettings(storePath, QSettings::IniFormat).value("keyPositions"), true);
 }
 
 TEST_F(AppTest, unplug_stops_quietly_lets_keys_up_and_a_return_starts_again) {
@@ -150,7 +164,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   MessageBoxAlerts boxes(&window);
   ActionCheckMark on(window.startAction(), [&] { window.showStatus(); });
   ActionCheckMark off(window.stopAction(), [&] { window.showStatus(); });
-  Controller c({settings, boxes, interpreter, scripted, dialog, on, off});
+  Controller c({settings, boxes, interpreter, scripted, dialog, on, off, nullptr, {}});
   dialog.onOK = [&] { c.prefsOK(); };
   dialog.onCancel = [&] { c.prefsCancel(); };
   window.connectController(c);
