@@ -103,6 +103,47 @@ BackendKind checkSession(MachineFacts& facts, Findings& findings) {
   return *chosen;
 }
 
+// Whether what the device types comes out right on the layout the backend types for.
+void checkLayout(MachineFacts& facts, BackendKind backend, Findings& findings) {
+  std::optional<std::string> keys = facts.environment("QUILLMOTE_KEYS");
+  std::string unused;
+  std::optional<bool> positions = keyPositionsRequested(keys ? keys->c_str() : nullptr, unused);
+  if (!positions) {
+    findings.fix("QUILLMOTE_KEYS=" + *keys +
+                 " is not a way to mean keys: set it to positions, or `unset QUILLMOTE_KEYS` "
+                 "to type what a US keyboard types");
+  }
+  LayoutFacts layout = facts.keyboardLayout(backend);
+  if (!layout.error.empty()) {
+    findings.fix(layout.error);
+    return;
+  }
+  if (layout.layout.empty()) return;
+  const std::string named = "keyboard layout " + layout.layout;
+  if (positions.value_or(false)) {
+    findings.ok("QUILLMOTE_KEYS=positions: keys are pressed at their US keyboard positions, so "
+                "typed text comes out right only where the layout is US; the " + named);
+    return;
+  }
+  const bool uinput = backend == BackendKind::kUInput;
+  std::string notTyped = uinput ? layout.notOnKeys : "";
+  std::erase_if(notTyped, [&](char c) { return layout.throughDeadKeys.find(c) != std::string::npos; });
+  const std::string otherLayout =
+      uinput ? "; if the desktop uses another layout, name it: `export QUILLMOTE_LAYOUT=de` "
+               "(or fr, us:dvorak, ...)"
+             : "";
+  if (!notTyped.empty()) {
+    findings.fix(named + " has no key for " + notTyped + ": those characters are not typed" +
+                 otherLayout);
+  } else if (!layout.notOnKeys.empty()) {
+    findings.ok(named + ": typed text comes out right (" + layout.notOnKeys +
+                (uinput ? " through dead keys" : " through a borrowed key code") + ")" +
+                otherLayout);
+  } else {
+    findings.ok(named + ": typed text comes out right" + otherLayout);
+  }
+}
+
 void reportRefusedPort(MachineFacts& facts, const std::string& path, Findings& findings) {
   std::optional<FileGroup> group = facts.fileGroup(path);
   bool namedGroup = group && group->id != 0 && !group->name.empty();
@@ -226,6 +267,7 @@ void checkConflictingServices(MachineFacts& facts, Findings& findings) {
 int checkMachine(MachineFacts& facts, const DoctorOptions& options, std::ostream& out) {
   Findings findings(out);
   BackendKind backend = checkSession(facts, findings);
+  checkLayout(facts, backend, findings);
   checkPorts(facts, options.port, findings);
   checkUInput(facts, backend == BackendKind::kUInput, findings);
   checkConflictingServices(facts, findings);

@@ -1,5 +1,8 @@
 #include "tools/doctor_facts.h"
 
+#include "platform/layout/assumed_layout.h"
+#include "platform/xtest/xtest_event_services.h"
+
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -94,6 +97,27 @@ std::optional<std::string> SystemFacts::fileText(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return std::nullopt;
   return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+LayoutFacts SystemFacts::keyboardLayout(BackendKind backend) {
+  LayoutFacts facts;
+  std::shared_ptr<const LayoutTable> table;
+  if (backend == BackendKind::kXTest) {
+    std::string error, warnings;
+    auto xtest = XTestEventServices::open(nullptr, false, error, warnings);
+    if (!xtest) return facts;  // the session's findings say why
+    table = xtest->layoutTable();
+    facts.layout = xtest->layoutDescription() + " (from the X server)";
+  } else if (backend == BackendKind::kUInput) {
+    LayoutNames names = assumeLayout("", std::getenv("QUILLMOTE_LAYOUT"), kSystemKeyboardFile);
+    table = compileLayout(names, facts.error);
+    facts.layout = describeLayout(names) + " (from " + names.source + ")";
+  }
+  if (table) {
+    facts.notOnKeys = table->charactersNotOnKeys();
+    facts.throughDeadKeys = table->charactersThroughDeadKeys();
+  }
+  return facts;
 }
 
 std::string SystemFacts::xtestStartError() {

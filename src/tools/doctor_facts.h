@@ -6,7 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/backends.h"
+
 namespace quillmote {
+
+// The keyboard layout a backend types for.
+struct LayoutFacts {
+  std::string layout;           // as people know it, and where it came from
+  std::string notOnKeys;        // printable characters that no key of it types
+  std::string throughDeadKeys;  // those of them a dead key and a space give
+  std::string error;            // why the layout cannot be found, if it cannot
+};
 
 // The group that owns a file.
 struct FileGroup {
@@ -42,6 +52,8 @@ class MachineFacts {
   virtual std::optional<std::string> fileText(const std::string& path) = 0;
   // Why the xtest backend cannot start on the current display; empty when it starts.
   virtual std::string xtestStartError() = 0;
+  // The layout `backend` types for; all empty when the backend cannot start.
+  virtual LayoutFacts keyboardLayout(BackendKind backend) = 0;
 };
 
 // The facts of the machine this process runs on.
@@ -57,6 +69,7 @@ class SystemFacts final : public MachineFacts {
   bool fileExists(const std::string& path) override;
   std::optional<std::string> fileText(const std::string& path) override;
   std::string xtestStartError() override;
+  LayoutFacts keyboardLayout(BackendKind backend) override;
 };
 
 }  // namespace quillmote

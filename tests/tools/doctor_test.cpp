@@ -26,6 +26,7 @@ struct Machine {
   std::vector<std::string> processes = {};
   std::set<std::string> files = {};
   std::string dpkgStatus = "", xtestError = "";
+  LayoutFacts layout = {"us (from the default)", "", "", ""};
 };
 
 struct FakeFacts final : MachineFacts, Machine {
@@ -48,6 +49,7 @@ struct FakeFacts final : MachineFacts, Machine {
     return path == "/var/lib/dpkg/status" ? std::optional(dpkgStatus) : std::nullopt;
   }
   std::string xtestStartError() override { return xtestError; }
+  LayoutFacts keyboardLayout(BackendKind) override { return layout; }
 };
 
 // Each case after the first breaks the session, the ports, /dev/uinput and the services in
@@ -60,7 +62,8 @@ const struct {
 } kCases[] = {
     {"healthy_machine_given_port_brltty_removed",
      {.dpkgStatus = "Package: brltty\nStatus: deinstall ok config-files\n"},
-     {"ok: no graphical session", "ok: /dev/ttyACM0 opens", "ok: /dev/uinput is writable",
+     {"ok: no graphical session", "ok: keyboard layout us (from the default): typed text comes",
+      "ok: /dev/ttyACM0 opens", "ok: /dev/uinput is writable",
       "ok: brltty is not installed"},
      "/dev/ttyACM0"},
     {"wayland_ports_each_closed_uinput_needed_refused_with_the_rule_services_in_the_way",
@@ -74,23 +77,26 @@ const struct {
                  {"/dev/plugdev", {46, "plugdev"}}, {"/dev/root", {0, "root"}}},
       .session = {kUser, 46}, .database = {kUser, kDialout, 46},
       .processes = {"ModemManager", "brltty"},
-      .files = {"/usr/lib/udev/rules.d/70-quillmote-uinput.rules"}},
+      .files = {"/usr/lib/udev/rules.d/70-quillmote-uinput.rules"},
+      .layout = {"de (from /etc/default/keyboard)", "^`", "`", ""}},
      {"fix: /dev/busy is busy", "fix: /dev/broken cannot be opened (Input/output error)",
       "fix: /dev/uucp is open to the group uucp", "fix: you are in the group dialout",
       "fix: /dev/plugdev refuses you", "fix: /dev/root refuses you",
       "ok: Wayland session: the uinput backend is used",
+      "fix: keyboard layout de (from /etc/default/keyboard) has no key for ^: those",
       "fix: /dev/uinput is not writable for you; Quillmote's udev rule", "fix: brltty is running",
       "fix: ModemManager is running"}},
     // dpkg's status file holds another package's stanza before brltty's.
     {"no_port_backend_unnamed_xtest_in_wayland_uinput_not_needed_brltty_installed",
      {.variables = {{"DISPLAY", ":0"}, {"XDG_SESSION_TYPE", "wayland"},
-                    {"QUILLMOTE_BACKEND", "xtset"}},
+                    {"QUILLMOTE_BACKEND", "xtset"}, {"QUILLMOTE_KEYS", "position"}},
       .ports = std::vector<std::string>{},
       .openErrors = {{"/dev/uinput", ENOENT}},
       .dpkgStatus = "Package: brltty-x11\nStatus: install ok installed\n\n"
                     "Package: brltty\nStatus: install ok installed\n"},
      {"fix: no serial port found", "fix: QUILLMOTE_BACKEND=xtset names no backend",
-      "fix: Wayland session: through XTest", "ok: /dev/uinput is missing",
+      "fix: Wayland session: through XTest", "fix: QUILLMOTE_KEYS=position is not",
+      "ok: keyboard layout us", "ok: /dev/uinput is missing",
       "fix: brltty is installed"}},
 };
 

@@ -153,6 +153,19 @@ std::string LayoutTable::charactersNotOnKeys() const {
   return characters;
 }
 
+std::string LayoutTable::charactersThroughDeadKeys() const {
+  std::string characters = charactersNotOnKeys();
+  std::erase_if(characters, [this](char character) {
+    for (const auto& position : typings_) {
+      for (const PositionTyping& typing : position) {
+        if (typing.keysym == static_cast<unsigned char>(character) && typing.deadKey) return false;
+      }
+    }
+    return true;
+  });
+  return characters;
+}
+
 std::set<std::uint32_t> LayoutTable::keyCodesUsed() const {
   std::set<std::uint32_t> keys{kSpaceKey};
   if (level3KeyCode_ != 0) keys.insert(level3KeyCode_);

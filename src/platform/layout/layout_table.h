@@ -47,8 +47,10 @@ class LayoutTable {
   // The key that selects level three (AltGr), 0 when the layout has none.
   std::uint32_t level3KeyCode() const { return level3KeyCode_; }
   const std::string& name() const { return name_; }
-  // The printable ASCII characters that no key of the layout types, in byte order.
+  // The printable ASCII characters that no key of the layout types, in byte order, and
+  // those of them that a dead key followed by a space gives.
   std::string charactersNotOnKeys() const;
+  std::string charactersThroughDeadKeys() const;
   // Every XKB key code a press may use besides the US positions themselves.
   std::set<std::uint32_t> keyCodesUsed() const;
 

@@ -38,8 +38,11 @@ class XTestEventServices final : public EventServices, private KeySink {
 
   // Plain US positions from now on, or the symbols of the server's layout again.
   void setKeyPositions(bool keyPositions);
-  // The server's layout as people know it.
+  // The server's layout as people know it, and its table (nothing when it cannot be read).
   std::string layoutDescription() const;
+  std::shared_ptr<const LayoutTable> layoutTable() {
+    return serverLayout_ ? serverLayout_->current() : nullptr;
+  }
 
  private:
   explicit XTestEventServices(_XDisplay* display);
