@@ -3,7 +3,8 @@
 // interpreter and XTest to a small X client, which notes when each key arrives.
 // Figures: the latency from the write of a byte to its KeyPress in the client (median
 // and 99th percentile), and the time to type a long text, beside `xdotool type --delay 0`
-// typing the same text into the same client in the same run. Prints its figures;
+// typing the same text into the same client in the same run, and the same text typed on the
+// German layout (AltGr and other keys for the symbols) against the US one. Prints its figures;
 // `--quick` runs shorter rounds (for CI, to keep it alive).
 #include <X11/XKBlib.h>
 
@@ -30,6 +31,7 @@
 
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -84,7 +86,7 @@ TypingTime collectTyping(Display* display, const std::string& text, Clock::time_
       [&] {
         for (; checked < heard.size(); ++checked) {
           const std::string& event = heard[checked];
-          if (event.find(" Shift_") != std::string::npos) continue;
+          if (IsModifierKey(XStringToKeysym(event.substr(event.find(' ') + 1).c_str()))) continue;
           if (first == Clock::time_point{}) first = Clock::now();
           if (event.starts_with("down ")) {
             typed.push_back(event.substr(5));
@@ -194,6 +196,28 @@ int main(int argc, char** argv) {
         text.size(), rounds, oursMs, static_cast<double>(text.size()) / oursMs * 1000,
         median(oursSpan), theirsMs, static_cast<double>(text.size()) / theirsMs * 1000,
         median(theirsSpan), oursMs <= theirsMs ? "met" : "NOT met");
+
+    // The same text on a layout where symbols sit on other keys, some behind AltGr.
+    auto setLayout = [&](const char* layout) {
+      quillmote::test::ChildProcess setxkbmap({"setxkbmap", "-display", server.displayName(), layout});
+      if (setxkbmap.waitForExit(kPatience) != "exit 0") {
+        throw std::runtime_error(std::string("setxkbmap ") + layout + ": " + setxkbmap.errorOutput());
+      }
+    };
+    std::vector<double> german;
+    setLayout("de");
+    for (int round = 0; round < rounds; ++round) {
+      Clock::time_point start = Clock::now();
+      std::jthread sender([&] { line.send(text); });
+      german.push_back(collectTyping(display, text, start, "Quillmote on de").totalMs);
+    }
+    setLayout("us");
+    double germanMs = median(german);
+    std::printf(
+        "typing %zu characters on the de layout: %.1f ms (%.0f characters/s), on us %.1f ms: "
+        "%.2f times as fast (target: at least half as fast: %s)\n",
+        text.size(), germanMs, static_cast<double>(text.size()) / germanMs * 1000, oursMs,
+        oursMs / germanMs, oursMs / germanMs >= 0.5 ? "met" : "NOT met");
 
     quillmote::stopReaderThread(control);
     serial.closeSerialPortWithDescriptor(fd);
