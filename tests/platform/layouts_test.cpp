@@ -5,6 +5,8 @@
 #include <xkbcommon/xkbcommon-compose.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <fstream>
+
 #include "interpreter/byte_feed.h"
 #include "interpreter/interpreter.h"
 #include "keyboard/key_tables.h"
@@ -98,6 +100,27 @@ class Desktop final : public KeySink {
   xkb_state* state_;
   xkb_compose_state* compose_;
 };
+
+// Where the uinput backend's layout comes from: the option, the environment, the system's
+// keyboard file (as the shell reads it), then us.
+TEST(Layouts, the_assumed_layout_comes_from_the_first_place_that_names_one) {
+  const std::string file = testing::TempDir() + "keyboard";
+  std::ofstream(file) << "# comment\nXKBMODEL=\"pc105\"\nXKBLAYOUT=\"de,us\"\n"
+                         "XKBVARIANT='nodeadkeys,' # set by hand\nXKBOPTIONS=\n";
+  struct { std::string option; const char* environment; std::string file, expected; } cases[] = {
+      {"fr:bepo", "de", file, "fr (bepo) from the --layout option"},
+      {"", "us:dvorak", file, "us (dvorak) from QUILLMOTE_LAYOUT"},
+      {"", "", file, "de,us (nodeadkeys,) from " + file},
+      {"", nullptr, "/nonexistent", "us from the default"},
+  };
+  for (const auto& c : cases) {
+    LayoutNames names = assumeLayout(c.option, c.environment, c.file);
+    EXPECT_EQ(describeLayout(names) + " from " + names.source, c.expected);
+  }
+  std::string error;
+  EXPECT_EQ(compileLayout(assumeLayout("xx", nullptr, ""), error), nullptr);
+  EXPECT_NE(error.find("\"xx\" (from the --layout option) is not one"), error.npos) << error;
+}
 
 TEST(Layouts, on_us_every_byte_and_named_key_presses_the_plain_positions) {
   auto us = layoutNamed("us");
