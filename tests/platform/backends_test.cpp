@@ -17,6 +17,8 @@
 namespace quillmote::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 TEST(UInputOpen, without_the_module_says_how_to_load_it) {
   std::string error;
   EXPECT_EQ(UInputEventServices::open("/nonexistent/uinput", nullptr, error), nullptr);
@@ -83,7 +85,7 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
       {"us"}, {"gb"}, {"de"}, {"fr"}, {"es"}, {"ch"}, {"us", "-variant", "dvorak"}, {"us,fr"}};
   for (std::vector<std::string> layout : layouts) {
     layout.insert(layout.begin(), {"setxkbmap", "-display", server.displayName()});
-    ASSERT_EQ(ChildProcess(layout).waitForExit(std::chrono::seconds(10)), "exit 0");
+    ASSERT_EQ(ChildProcess(layout).waitForExit(10s), "exit 0");
     // The second group of a layout list, locked as a group switch does.
     if (layout.back() == "us,fr") XkbLockGroup(display, XkbUseCoreKbd, 1);
     XSync(display, False);
@@ -94,9 +96,20 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
         return !heard.starts_with("down ") || IsModifierKey(XStringToKeysym(heard.c_str() + 5));
       });
       return typed.size() >= expected.size();
-    }, std::chrono::seconds(5));
+    }, 5s);
     EXPECT_THAT(typed, testing::ContainerEq(expected)) << layout.back();
   }
+  // Asked for plain positions, the keys of a US keyboard's z, y and @ are pressed as they are.
+  ASSERT_EQ(ChildProcess({"setxkbmap", "-display", server.displayName(), "de"}).waitForExit(10s),
+            "exit 0");
+  PseudoTerminal positionsLine;
+  ChildProcess positions({QUILLMOTE_CLI, "run", "--key-positions", "--port", positionsLine.portPath()},
+                         {"QUILLMOTE_BACKEND=xtest", "DISPLAY=" + server.displayName()});
+  positionsLine.send("zy@");
+  std::vector<std::string> heard;
+  hearUntil(display, heard, [&] { return heard.size() >= 8; }, 5s);
+  EXPECT_THAT(heard, testing::ElementsAre("down y", "up y", "down z", "up z", "down Shift_L",
+                                          "down quotedbl", "up quotedbl", "up Shift_L"));
   XCloseDisplay(display);
 }
 

@@ -43,7 +43,9 @@ bool hearUntil(Display* display, std::vector<std::string>& heard, const std::fun
   for (pollfd connection{ConnectionNumber(display), POLLIN, 0};; poll(&connection, 1, 10)) {
     for (XEvent e; XPending(display) > 0;) {
       XNextEvent(display, &e);
-      if (e.type == KeyPress || e.type == KeyRelease) {
+      if (e.type == MappingNotify) {
+        XRefreshKeyboardMapping(&e.xmapping);  // as every Xlib client must
+      } else if (e.type == KeyPress || e.type == KeyRelease) {
         KeySym keysym = NoSymbol;
         char text[16];
         XLookupString(&e.xkey, text, sizeof text, &keysym, nullptr);
