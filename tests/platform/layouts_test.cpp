@@ -82,14 +82,20 @@ class Desktop final : public KeySink {
     xkb_compose_state_feed(compose_, sym);
     char utf8[64] = "";
     switch (xkb_compose_state_get_status(compose_)) {
-      case XKB_COMPOSE_COMPOSING: return;
-      case XKB_COMPOSE_COMPOSED: xkb_compose_state_get_utf8(compose_, utf8, sizeof utf8); break;
-      case XKB_COMPOSE_CANCELLED: break;
-      case XKB_COMPOSE_NOTHING: xkb_keysym_to_utf8(sym, utf8, sizeof utf8); break;
+      case XKB_COMPOSE_COMPOSING:
+        return;
+      case XKB_COMPOSE_COMPOSED:
+        xkb_compose_state_get_utf8(compose_, utf8, sizeof utf8);
+        break;
+      case XKB_COMPOSE_CANCELLED:
+        break;
+      case XKB_COMPOSE_NOTHING:
+        xkb_keysym_to_utf8(sym, utf8, sizeof utf8);
+        break;
     }
     xkb_compose_state_reset(compose_);
-    bool control = xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_CTRL,
-                                                XKB_STATE_MODS_EFFECTIVE) > 0;
+    bool control =
+        xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_CTRL, XKB_STATE_MODS_EFFECTIVE) > 0;
     text += control && utf8[0] != '\0' ? "^" + std::string(utf8) : utf8;
   }
   std::string text;
@@ -107,7 +113,11 @@ TEST(Layouts, the_assumed_layout_comes_from_the_first_place_that_names_one) {
   const std::string file = testing::TempDir() + "keyboard";
   std::ofstream(file) << "# comment\nXKBMODEL=\"pc105\"\nXKBLAYOUT=\"de,us\"\n"
                          "XKBVARIANT='nodeadkeys,' # set by hand\nXKBOPTIONS=\n";
-  struct { std::string option; const char* environment; std::string file, expected; } cases[] = {
+  struct {
+    std::string option;
+    const char* environment;
+    std::string file, expected;
+  } cases[] = {
       {"fr:bepo", "de", file, "fr (bepo) from the --layout option"},
       {"", "us:dvorak", file, "us (dvorak) from QUILLMOTE_LAYOUT"},
       {"", "", file, "de,us (nodeadkeys,) from " + file},
@@ -130,7 +140,8 @@ TEST(Layouts, on_us_every_byte_and_named_key_presses_the_plain_positions) {
     streams.push_back("\x1b,lock,shift." + std::string(1, static_cast<char>(byte)));
   }
   for (const EscapeEntry& entry : EscapeTable) {
-    for (const char* held : {"", ",hold,shift.", ",hold,control.", ",lock,option.", ",hold,command."}) {
+    for (const char* held :
+         {"", ",hold,shift.", ",hold,control.", ",lock,option.", ",hold,command."}) {
       streams.push_back((held[0] ? "\x1b" + std::string(held) : "") + "\x1b" + entry.name + ".");
     }
   }

@@ -41,10 +41,9 @@ LayoutNames assumeLayout(const std::string& option, const char* environment,
   LayoutNames names;
   std::ifstream file(keyboardFile);
   for (std::string line; std::getline(file, line);) {
-    for (auto [key, field] : {std::pair{"XKBLAYOUT", &names.layout},
-                              std::pair{"XKBVARIANT", &names.variant},
-                              std::pair{"XKBMODEL", &names.model},
-                              std::pair{"XKBOPTIONS", &names.options}}) {
+    for (auto [key, field] :
+         {std::pair{"XKBLAYOUT", &names.layout}, std::pair{"XKBVARIANT", &names.variant},
+          std::pair{"XKBMODEL", &names.model}, std::pair{"XKBOPTIONS", &names.options}}) {
       if (std::string value = shellValue(line, key); !value.empty()) *field = value;
     }
   }
@@ -64,8 +63,8 @@ std::string describeLayout(const LayoutNames& names) {
 std::shared_ptr<const LayoutTable> compileLayout(const LayoutNames& names, std::string& error) {
   std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
       xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
-  xkb_rule_names rules{nullptr, names.model.c_str(), names.layout.c_str(),
-                       names.variant.c_str(), names.options.c_str()};
+  xkb_rule_names rules{nullptr, names.model.c_str(), names.layout.c_str(), names.variant.c_str(),
+                       names.options.c_str()};
   xkb_keymap* keymap =
       context ? xkb_keymap_new_from_names(context.get(), &rules, XKB_KEYMAP_COMPILE_NO_FLAGS)
               : nullptr;

@@ -13,7 +13,7 @@ struct LayoutNames {
   std::string variant;  // "", "dvorak", ",phonetic"
   std::string model;
   std::string options;
-  std::string source;   // for people: "the --layout option", "/etc/default/keyboard", ...
+  std::string source;  // for people: "the --layout option", "/etc/default/keyboard", ...
 };
 
 // The layout a virtual keyboard types for, where nobody can ask the desktop: `option`

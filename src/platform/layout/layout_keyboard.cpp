@@ -12,18 +12,28 @@ constexpr std::uint32_t kEvdevToXkb = 8;
 constexpr std::uint32_t kShiftKeyCode = KEY_LEFTSHIFT + kEvdevToXkb;
 constexpr std::uint32_t kSpaceKeyCode = KEY_SPACE + kEvdevToXkb;
 
-bool isLetter(const KeyCodeTranslation& key) { return key.name[0] != '\0' && key.name[1] == '\0' &&
-                                                       key.name[0] >= 'a' && key.name[0] <= 'z'; }
+bool isLetter(const KeyCodeTranslation& key) {
+  return key.name[0] != '\0' && key.name[1] == '\0' && key.name[0] >= 'a' && key.name[0] <= 'z';
+}
 
 }  // namespace
 
 void LayoutKeyboard::noteModifier(std::uint16_t keyCode, bool down) {
   switch (keyCode) {
-    case kShiftKey: shift_ = down; break;
-    case kControlKey: shortcutModifiers_[0] = down; break;
-    case kOptionKey: shortcutModifiers_[1] = down; break;
-    case kCommandKey: shortcutModifiers_[2] = down; break;
-    default: break;
+    case kShiftKey:
+      shift_ = down;
+      break;
+    case kControlKey:
+      shortcutModifiers_[0] = down;
+      break;
+    case kOptionKey:
+      shortcutModifiers_[1] = down;
+      break;
+    case kCommandKey:
+      shortcutModifiers_[2] = down;
+      break;
+    default:
+      break;
   }
 }
 

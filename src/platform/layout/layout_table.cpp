@@ -22,7 +22,7 @@ constexpr char kLastPrintable = '~';
 
 // Dead keys that give their plain character when followed by a space.
 constexpr std::pair<char, xkb_keysym_t> kDeadKeys[] = {
-    {'^', XKB_KEY_dead_circumflex}, {'`', XKB_KEY_dead_grave},    {'~', XKB_KEY_dead_tilde},
+    {'^', XKB_KEY_dead_circumflex}, {'`', XKB_KEY_dead_grave},     {'~', XKB_KEY_dead_tilde},
     {'\'', XKB_KEY_dead_acute},     {'"', XKB_KEY_dead_diaeresis},
 };
 
@@ -85,8 +85,8 @@ LayoutTable::LayoutTable(xkb_keymap* keymap, std::uint32_t layout, std::string n
       xkb_keysym_t sym = firstSym(key, *keyLayout, level);
       if (!isWanted(sym)) continue;
       xkb_mod_mask_t masks[16];
-      std::size_t count = xkb_keymap_key_get_mods_for_level(keymap, key, *keyLayout, level,
-                                                             masks, std::size(masks));
+      std::size_t count = xkb_keymap_key_get_mods_for_level(keymap, key, *keyLayout, level, masks,
+                                                            std::size(masks));
       if (count == 0 && level == 0) masks[count++] = 0;
       for (std::size_t i = 0; i < count; ++i) {
         xkb_mod_mask_t mask = masks[i];

@@ -26,8 +26,8 @@ struct PositionTyping {
     kNotOnKeys,  // no key of this layout gives it
   };
   Kind kind = Kind::kAsIs;
-  KeyChord chord;                  // kChord
-  std::uint32_t keysym = 0;        // kNotOnKeys: the symbol wanted
+  KeyChord chord;                   // kChord
+  std::uint32_t keysym = 0;         // kNotOnKeys: the symbol wanted
   std::optional<KeyChord> deadKey;  // kNotOnKeys: a dead key that gives it before a space
 };
 

@@ -18,20 +18,21 @@ std::unique_ptr<ServerLayout> ServerLayout::read(Display* display, std::string& 
   int opcode = 0, eventType = 0, errorBase = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
   xcb_connection_t* connection = XGetXCBConnection(display);
   if (!XkbQueryExtension(display, &opcode, &eventType, &errorBase, &major, &minor) ||
-      !xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION,
-                                   XKB_X11_MIN_MINOR_XKB_VERSION,
-                                   XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr,
-                                   nullptr, nullptr)) {
-    error = "the X display does not offer the XKB extension, so Quillmote cannot tell which "
-            "keys type which characters; use --key-positions to press plain US key positions.";
+      !xkb_x11_setup_xkb_extension(
+          connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+          XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
+    error =
+        "the X display does not offer the XKB extension, so Quillmote cannot tell which "
+        "keys type which characters; use --key-positions to press plain US key positions.";
     return nullptr;
   }
   std::int32_t device = xkb_x11_get_core_keyboard_device_id(connection);
   std::unique_ptr<ServerLayout> layout(
       new ServerLayout(display, eventType, device, xkb_context_new(XKB_CONTEXT_NO_FLAGS)));
   if (device < 0 || layout->context_ == nullptr || !layout->reload()) {
-    error = "cannot read the X server's keyboard layout; use --key-positions to press plain US "
-            "key positions.";
+    error =
+        "cannot read the X server's keyboard layout; use --key-positions to press plain US "
+        "key positions.";
     return nullptr;
   }
   // A new layout (setxkbmap), a changed mapping, and switches of the group.
@@ -64,8 +65,8 @@ ServerLayout::~ServerLayout() {
 
 bool ServerLayout::reload() {
   xcb_connection_t* connection = XGetXCBConnection(display_);
-  xkb_keymap* keymap = xkb_x11_keymap_new_from_device(context_, connection, device_,
-                                                      XKB_KEYMAP_COMPILE_NO_FLAGS);
+  xkb_keymap* keymap =
+      xkb_x11_keymap_new_from_device(context_, connection, device_, XKB_KEYMAP_COMPILE_NO_FLAGS);
   if (keymap == nullptr) return false;
   if (xkb_state* state = xkb_x11_state_new_from_device(keymap, connection, device_)) {
     group_ = xkb_state_serialize_layout(state, XKB_STATE_LAYOUT_EFFECTIVE);
@@ -91,12 +92,15 @@ void ServerLayout::readAnnouncements() {
     const auto& announcement = reinterpret_cast<const XkbEvent&>(event);
     switch (announcement.any.xkb_type) {
       case XkbNewKeyboardNotify:
-      case XkbMapNotify: keymapChanged_ = true; break;
+      case XkbMapNotify:
+        keymapChanged_ = true;
+        break;
       case XkbStateNotify:
         groupChanged_ = group_ != static_cast<std::uint32_t>(announcement.state.group);
         group_ = static_cast<std::uint32_t>(announcement.state.group);
         break;
-      default: break;
+      default:
+        break;
     }
   }
 }
