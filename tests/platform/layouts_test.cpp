@@ -17,8 +17,6 @@
 namespace quillmote::test {
 namespace {
 
-using KeyTransitions = std::vector<std::pair<std::uint32_t, bool>>;
-
 // The interpreter's keys through a LayoutKeyboard into `sink`; the mouse goes nowhere.
 class KeysThrough final : public EventServices {
  public:
@@ -45,11 +43,11 @@ void typeInto(KeySink& sink, std::shared_ptr<const LayoutTable> layout, const st
 }
 
 struct Recorder final : KeySink {
-  KeyTransitions keys;
+  std::vector<std::pair<std::uint32_t, bool>> keys;
   void sendKey(std::uint32_t keyCode, bool down) override { keys.emplace_back(keyCode, down); }
 };
 
-KeyTransitions keysFor(const std::string& stream, std::shared_ptr<const LayoutTable> layout) {
+auto keysFor(const std::string& stream, std::shared_ptr<const LayoutTable> layout) {
   Recorder recorder;
   typeInto(recorder, std::move(layout), stream);
   return recorder.keys;
@@ -70,10 +68,17 @@ class Desktop final : public KeySink {
     xkb_rule_names rules{nullptr, nullptr, names.layout.c_str(), names.variant.c_str(), nullptr};
     keymap_ = xkb_keymap_new_from_names(context_, &rules, XKB_KEYMAP_COMPILE_NO_FLAGS);
     state_ = xkb_state_new(keymap_);
-    compose_ = xkb_compose_state_new(
-        xkb_compose_table_new_from_locale(context_, "en_US.UTF-8", XKB_COMPOSE_COMPILE_NO_FLAGS),
-        XKB_COMPOSE_STATE_NO_FLAGS);
-    if (compose_ == nullptr) throw std::runtime_error("no compose table for en_US.UTF-8");
+    xkb_compose_table* table =
+        xkb_compose_table_new_from_locale(context_, "en_US.UTF-8", XKB_COMPOSE_COMPILE_NO_FLAGS);
+    if (table == nullptr) throw std::runtime_error("no compose table for en_US.UTF-8");
+    compose_ = xkb_compose_state_new(table, XKB_COMPOSE_STATE_NO_FLAGS);
+    xkb_compose_table_unref(table);
+  }
+  ~Desktop() {
+    xkb_compose_state_unref(compose_);
+    xkb_state_unref(state_);
+    xkb_keymap_unref(keymap_);
+    xkb_context_unref(context_);
   }
   void sendKey(std::uint32_t keyCode, bool down) override {
     xkb_keysym_t sym = xkb_state_key_get_one_sym(state_, keyCode);
@@ -113,11 +118,7 @@ TEST(Layouts, the_assumed_layout_comes_from_the_first_place_that_names_one) {
   const std::string file = testing::TempDir() + "keyboard";
   std::ofstream(file) << "# comment\nXKBMODEL=\"pc105\"\nXKBLAYOUT=\"de,us\"\n"
                          "XKBVARIANT='nodeadkeys,' # set by hand\nXKBOPTIONS=\n";
-  struct {
-    std::string option;
-    const char* environment;
-    std::string file, expected;
-  } cases[] = {
+  struct { std::string option; const char* environment; std::string file, expected; } cases[] = {
       {"fr:bepo", "de", file, "fr (bepo) from the --layout option"},
       {"", "us:dvorak", file, "us (dvorak) from QUILLMOTE_LAYOUT"},
       {"", "", file, "de,us (nodeadkeys,) from " + file},
