@@ -73,7 +73,7 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
   ChildProcess cli({QUILLMOTE_CLI, "run", "--port", line.portPath()},
                    {"QUILLMOTE_BACKEND=xtest", "DISPLAY=" + server.displayName()});
   const std::vector<std::vector<std::string>> layouts = {
-      {"us"}, {"gb"}, {"de"}, {"fr"}, {"es"}, {"ch"}, {"us", "-variant", "dvorak"}, {"us,fr"}};
+      {"us"}, {"gb"}, {"fr"}, {"us,fr"}, {"es"}, {"ch"}, {"us", "-variant", "dvorak"}, {"de"}};
   for (std::vector<std::string> layout : layouts) {
     layout.insert(layout.begin(), {"setxkbmap", "-display", server.displayName()});
     ASSERT_EQ(ChildProcess(layout).waitForExit(10s), "exit 0");
@@ -90,9 +90,15 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
     }, 5s);
     EXPECT_THAT(typed, testing::ContainerEq(expected)) << layout.back();
   }
+  // At its end the run gives back the key codes it lent itself for ^ and `, which de lacks.
+  ASSERT_TRUE(cli.sendSignal(SIGTERM));
+  EXPECT_EQ(cli.waitForExit(5s), "exit 0");
+  int first = 0, last = 0, perKey = 0;
+  XDisplayKeycodes(display, &first, &last);
+  KeySym* map = XGetKeyboardMapping(display, first, last - first + 1, &perKey);
+  EXPECT_EQ(std::count(map, map + (last - first + 1) * perKey, XK_asciicircum), 0);
+  XFree(map);
   // Asked for plain positions, the keys of a US keyboard's z, y and @ are pressed as they are.
-  ASSERT_EQ(ChildProcess({"setxkbmap", "-display", server.displayName(), "de"}).waitForExit(10s),
-            "exit 0");
   PseudoTerminal positionsLine;
   ChildProcess positions({QUILLMOTE_CLI, "run", "--key-positions", "--port", positionsLine.portPath()},
                          {"QUILLMOTE_BACKEND=xtest", "DISPLAY=" + server.displayName()});
