@@ -99,10 +99,9 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
   EXPECT_EQ(std::count(map, map + (last - first + 1) * perKey, XK_asciicircum), 0);
   XFree(map);
   // Asked for plain positions, the keys of a US keyboard's z, y and @ are pressed as they are.
-  PseudoTerminal positionsLine;
-  ChildProcess positions({QUILLMOTE_CLI, "run", "--key-positions", "--port", positionsLine.portPath()},
+  ChildProcess positions({QUILLMOTE_CLI, "run", "--key-positions", "--port", line.portPath()},
                          {"QUILLMOTE_BACKEND=xtest", "DISPLAY=" + server.displayName()});
-  positionsLine.send("zy@");
+  line.send("zy@");
   std::vector<std::string> heard;
   hearUntil(display, heard, [&] { return !heard.empty() && heard.back() == "up Shift_L"; }, 5s);
   heard.erase(heard.begin(), std::find(heard.begin(), heard.end(), "down y"));  // the last ups

@@ -54,10 +54,8 @@ auto keysFor(const std::string& stream, std::shared_ptr<const LayoutTable> layou
 }
 
 std::shared_ptr<const LayoutTable> layoutNamed(const std::string& name) {
-  std::string error;
-  auto layout = compileLayout(assumeLayout(name, nullptr, ""), error);
-  if (!layout) throw std::runtime_error(error);
-  return layout;
+  std::string unused;  // each layout named here is one every system has
+  return compileLayout(assumeLayout(name, nullptr, ""), unused);
 }
 
 // What a desktop makes of the keys: text, with a key typed under Control as ^keysym.
@@ -135,6 +133,7 @@ TEST(Layouts, the_assumed_layout_comes_from_the_first_place_that_names_one) {
 
 TEST(Layouts, on_us_every_byte_and_named_key_presses_the_plain_positions) {
   auto us = layoutNamed("us");
+  ASSERT_NE(us, nullptr);
   std::vector<std::string> streams;
   for (int byte = 0; byte < 256; ++byte) {
     streams.push_back(std::string(1, static_cast<char>(byte)));
