@@ -15,6 +15,7 @@ packages=(
   libx11-dev libxtst-dev libevdev-dev libudev-dev    # input backends, port discovery
   xvfb xdotool x11-utils xauth                       # a display for the tests
   dpkg-dev file help2man                             # the Debian package, man pages
+  lintian appstream desktop-file-utils               # checks of the package and its metadata
 )
 
 as_root() {

@@ -13,7 +13,8 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 sanitize="${QUILLMOTE_SANITIZE:-}"
 
 # A fresh machine: everything is installed (and the normal build made) by setup.sh.
-for tool in cmake ninja flex Xvfb xdpyinfo help2man dpkg-shlibdeps file; do
+for tool in cmake ninja flex Xvfb xdpyinfo help2man dpkg-shlibdeps file lintian appstreamcli \
+  desktop-file-validate; do
   if ! command -v "$tool" >/dev/null; then
     "$repo/scripts/setup.sh"
     break
