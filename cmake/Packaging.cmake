@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Debian package: `cmake --build build --target package` writes
 # build/quillmote_<version>_<arch>.deb, installed with `sudo apt install ./build/...deb`.
 # The programs, desktop entry and icon bring their own install rules; this adds the man

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the release notes that the package and the software centres carry out of
 # CHANGELOG.md, so that they are written once, for users, and cannot disagree:
 #   release-notes.sh debian OUTPUT CHANGELOG VERSION MAINTAINER          Debian changelog

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up a Debian 12 machine for Quillmote and builds it into build/.
 # Installs the packages below (apt-get, through sudo unless run as root), then
 # configures and builds. Safe to run again: packages already present are not asked

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds Quillmote and runs its whole test suite.
 #
 #   scripts/test.sh                                       normal build in build/

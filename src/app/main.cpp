@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quillmote: the desktop program.
 #include <QApplication>
 #include <QMessageBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/doctor.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/doctor_facts.h"
 
 #include <fcntl.h>

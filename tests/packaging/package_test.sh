@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Debian package: made twice, the same bytes; installed, a valid desktop entry and
 # AppStream metadata; lintian finds nothing (exit 77, a skip, without lintian).
 #   package_test.sh BUILD_DIR

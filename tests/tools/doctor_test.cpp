@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `quillmote-cli doctor`: its findings on made-up machine facts.
 #include "tools/doctor.h"
 
