@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Proves the uinput backend against a real kernel. The machines here run a kernel
 # without uinput; Debian's generic kernel has it as a module, so this boots that kernel
 # under qemu with an initramfs whose only program is tests/uinput_vm_check, and passes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Throughput of the whole interpreter (scanner, byte feed seam, keyboard model) over
 // byte streams held in memory, with every event discarded. Also counts heap
 // allocations made while a stream is interpreted: after the first run, which creates

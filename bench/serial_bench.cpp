@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial link under a stopwatch, on a real pseudo-terminal: how long a byte takes
 // from the device's write to its event reaching the backend, how long a stop takes on
 // an idle line, and how much CPU `quillmote-cli run` uses on an idle and on a hung-up

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The xtest backend end to end under a stopwatch, on an Xvfb server of its own: a byte
 // written on a pseudo-terminal goes through the serial port, the reader thread, the
 // interpreter and XTest to a small X client, which notes when each key arrives.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Writes demo.qm, the example byte stream that `quillmote-cli trace` shows a newcomer.
 # Each line below is one part of the stream; README.md in this folder explains them
 # byte by byte. \033 is ESC (27), \000 a zero byte, \n a line feed (10).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole interpreter under libFuzzer: bytes in through the memory feed, events out
 // through the trace backend, with the promises the keyboard and mouse models make
 // checked after every input. Any broken promise aborts, and libFuzzer keeps the input.

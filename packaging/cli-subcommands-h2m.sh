@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Writes a help2man include file with a COMMANDS section for quillmote-cli: one entry per
 # subcommand, made from that subcommand's own --help, so that the man page says exactly
 # what the program says and a new subcommand appears in it by itself.

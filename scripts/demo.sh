@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets everything up, then shows what a device's bytes become: traces the bundled
 # example stream (or the byte streams given as arguments) with a simulated screen and
 # the pointer in the middle of it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzzes the whole interpreter with libFuzzer under the address and undefined-behaviour
 # sanitizers, starting from fuzz/corpus. Fails when the fuzzer finds an input that
 # breaks a promise of the keyboard or mouse model, crashes, leaks or hangs; the input is

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up a Debian 12 machine for Quillmote and builds it into build/.
 # Installs the packages below (apt-get, through sudo unless run as root), then
 # configures and builds. Safe to run again: packages already present are not asked
@@ -17,6 +18,7 @@ packages=(
   x11-xkb-utils                                      # setxkbmap, for the layout tests
   xvfb xdotool x11-utils xauth                       # a display for the tests
   dpkg-dev file help2man                             # the Debian package, man pages
+  lintian appstream desktop-file-utils               # checks of the package and its metadata
 )
 
 as_root() {

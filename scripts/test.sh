@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds Quillmote and runs its whole test suite.
 #
 #   scripts/test.sh                                       normal build in build/
@@ -13,7 +14,8 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 sanitize="${QUILLMOTE_SANITIZE:-}"
 
 # A fresh machine: everything is installed (and the normal build made) by setup.sh.
-for tool in cmake ninja flex Xvfb xdpyinfo help2man dpkg-shlibdeps file; do
+for tool in cmake ninja flex Xvfb xdpyinfo help2man dpkg-shlibdeps file lintian appstreamcli \
+  desktop-file-validate; do
   if ! command -v "$tool" >/dev/null; then
     "$repo/scripts/setup.sh"
     break

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The desktop program's own command line, answered before any window system is touched.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quillmote: the desktop program.
 #include <QApplication>
 #include <QMessageBox>
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
   QApplication::setOrganizationName("Quillmote");
   QApplication::setApplicationName("Quillmote");
   QApplication::setApplicationVersion(QUILLMOTE_VERSION);
+  // Wayland desktops find the window's icon and name through its desktop entry.
+  QApplication::setDesktopFileName(QUILLMOTE_APP_ID);
   QApplication::setQuitOnLastWindowClosed(false);
   // Before anything starts translation: a signal from then on must reach the quit.
   quitOnSignals(app);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/qt_widgets.h"
 
 #include <QAbstractButton>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "interpreter/byte_feed.h"
 
 #include <poll.h>

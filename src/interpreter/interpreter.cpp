@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "interpreter/interpreter.h"
 
 #include <new>

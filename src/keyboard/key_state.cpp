@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "keyboard/key_state.h"
 
 namespace quillmote {

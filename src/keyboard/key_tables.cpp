@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "keyboard/key_tables.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "keyboard/keyboard_commands.h"
 
 namespace quillmote {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mouse/mouse_commands.h"
 
 #include <algorithm>

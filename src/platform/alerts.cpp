@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/alerts.h"
 
 namespace quillmote {

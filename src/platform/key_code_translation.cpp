@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/key_code_translation.h"
 
 #include <linux/input-event-codes.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/trace_event_services.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "serial/reader_thread.h"
 
 #include <system_error>

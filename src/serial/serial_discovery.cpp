@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding the machine's serial ports, and naming them for people.
 #include <syslog.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Open, configure and close of the serial line.
 #include <fcntl.h>
 #include <linux/serial.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serial devices coming and going, from udev.
 #include <libudev.h>
 #include <poll.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device registry on Linux: udev.
 #include <libudev.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "serial/unplug_watch.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/doctor.h"
 
 #include <algorithm>
@@ -5,7 +6,7 @@
 #include <cstring>
 #include <optional>
 #include <ostream>
-#include <string_view>
+#include <sstream>
 
 #include "platform/backends.h"
 #include "tools/doctor_facts.h"
@@ -39,16 +40,12 @@ bool contains(const List& list, const Item& item) {
   return std::find(std::begin(list), std::end(list), item) != std::end(list);
 }
 
-// True when dpkg's status file lists the package as installed (not merely known, or
+// True when dpkg has the package installed for some architecture (not merely known, or
 // removed with its configuration kept).
-bool dpkgSaysInstalled(std::string_view status, std::string_view package) {
-  const std::string header = "Package: " + std::string(package) + "\n";
-  for (std::size_t at = status.find(header); at != std::string_view::npos;
-       at = status.find(header, at + 1)) {
-    if (at != 0 && status[at - 1] != '\n') continue;
-    std::size_t end = status.find("\n\n", at);
-    std::string_view stanza = status.substr(at, end == std::string_view::npos ? end : end - at);
-    return stanza.find("\nStatus: install ok installed") != std::string_view::npos;
+bool dpkgSaysInstalled(MachineFacts& facts, const std::string& package) {
+  std::istringstream lines(facts.packageStatus(package).value_or(""));
+  for (std::string line; std::getline(lines, line);) {
+    if (line == "install ok installed") return true;
   }
   return false;
 }
@@ -243,7 +240,7 @@ void checkConflictingServices(MachineFacts& facts, Findings& findings) {
   std::vector<std::string> processes = facts.processNames();
   bool brlttyRunning = contains(processes, "brltty");
   bool brlttyInstalled =
-      dpkgSaysInstalled(facts.fileText("/var/lib/dpkg/status").value_or(""), "brltty") ||
+      dpkgSaysInstalled(facts, "brltty") ||
       facts.fileExists("/usr/bin/brltty") || facts.fileExists("/bin/brltty");
   if (brlttyRunning || brlttyInstalled) {
     findings.fix(std::string("brltty is ") + (brlttyRunning ? "running" : "installed") +

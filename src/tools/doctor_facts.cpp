@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/doctor_facts.h"
 
 #include "platform/layout/assumed_layout.h"
@@ -6,7 +7,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,13 +17,50 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "platform/backends.h"
 #include "serial/serial.h"
 
 namespace quillmote {
+namespace {
+
+// What the program, found on PATH and run without a shell, writes on its standard output;
+// nothing when it cannot be run or does not exit with status 0.
+std::optional<std::string> programOutput(std::vector<std::string> arguments) {
+  int pipeEnds[2];
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return std::nullopt;
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  int spawnError = ::posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeEnds[1]);
+  std::string output;
+  char buffer[512];
+  for (ssize_t got = 0; spawnError == 0;) {
+    got = ::read(pipeEnds[0], buffer, sizeof buffer);
+    if (got > 0) {
+      output.append(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  ::close(pipeEnds[0]);
+  if (spawnError != 0) return std::nullopt;
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return output;
+}
+
+}  // namespace
 
 std::optional<std::string> SystemFacts::environment(const std::string& name) {
   const char* value = std::getenv(name.c_str());
@@ -93,10 +133,9 @@ bool SystemFacts::fileExists(const std::string& path) {
   return std::filesystem::exists(path, error);
 }
 
-std::optional<std::string> SystemFacts::fileText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(file), {});
+// dpkg's own tool, not its database files, whose layout is dpkg's private business.
+std::optional<std::string> SystemFacts::packageStatus(const std::string& package) {
+  return programOutput({"dpkg-query", "--show", "--showformat=${Status}\n", package});
 }
 
 LayoutFacts SystemFacts::keyboardLayout(BackendKind backend) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <sys/types.h>
@@ -48,8 +49,10 @@ class MachineFacts {
   // The command names of the running processes.
   virtual std::vector<std::string> processNames() = 0;
   virtual bool fileExists(const std::string& path) = 0;
-  // The file's whole text; nothing when it cannot be read.
-  virtual std::optional<std::string> fileText(const std::string& path) = 0;
+  // What dpkg says of the package: one line per architecture it is known for, each the
+  // package's status words ("install ok installed", "deinstall ok config-files", ...);
+  // nothing when dpkg knows no such package or cannot be asked.
+  virtual std::optional<std::string> packageStatus(const std::string& package) = 0;
   // Why the xtest backend cannot start on the current display; empty when it starts.
   virtual std::string xtestStartError() = 0;
   // The layout `backend` types for; all empty when the backend cannot start.
@@ -67,7 +70,7 @@ class SystemFacts final : public MachineFacts {
   std::vector<gid_t> databaseGroups() override;
   std::vector<std::string> processNames() override;
   bool fileExists(const std::string& path) override;
-  std::optional<std::string> fileText(const std::string& path) override;
+  std::optional<std::string> packageStatus(const std::string& package) override;
   std::string xtestStartError() override;
   LayoutFacts keyboardLayout(BackendKind backend) override;
 };

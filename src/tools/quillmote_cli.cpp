@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quillmote-cli: see what a device's bytes become, without a desktop.
 #include <CLI/CLI.hpp>
 

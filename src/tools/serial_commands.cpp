@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/serial_commands.h"
 
 #include <poll.h>

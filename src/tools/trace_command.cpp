@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/trace_command.h"
 
 #include <cerrno>

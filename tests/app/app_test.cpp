@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The desktop program: the controller without widgets, its widgets, the program's quit on a signal.
 #include <gtest/gtest.h>
 #include <termios.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The desktop program's command line, without a display: Qt's options are taken in either
 # spelling, with ours.  program_help_test.sh QUILLMOTE VERSION
 set -euo pipefail

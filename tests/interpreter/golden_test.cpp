@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The golden cases of tests/golden/ (format in its README), each a test of its own named
 // after its file and itself, run through a fresh interpreter over the trace backend with
 // the models' promises checked after every run and every byte accounted for in one token.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The key state table, every operation from every reachable state word (the order in which
 // the sweeps let several keys up shows in the golden cases); the key-code translation.
 #include "keyboard/key_state.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The backends: uinput's advice when it cannot make its device (uinput_vm_check tests the
 // device), and quillmote-cli run from a pseudo-terminal to an Xvfb through XTest.
 #include <gmock/gmock.h>

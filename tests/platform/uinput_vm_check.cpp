@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The uinput backend on a real kernel, as a virtual machine's only program (.ci/uinput-vm.sh):
 // makes the device, reads it back through its event node and prints one line for the script,
 //   QUILLMOTE-UINPUT-RESULT: PASS   or   QUILLMOTE-UINPUT-RESULT: FAIL <reason>

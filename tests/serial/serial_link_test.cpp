@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial link on a real pseudo-terminal, from the open to the reader thread's stop.
 #include <fcntl.h>
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/interpreter_harness.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The promises the keyboard and mouse models make, shared by the golden cases and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quillmote-cli, the real binary: refusals, trace, `run` with a device that comes and goes, ports.
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `quillmote-cli doctor`: its findings on made-up machine facts.
 #include "tools/doctor.h"
 
@@ -25,7 +26,8 @@ struct Machine {
   std::vector<gid_t> session{kUser, kDialout}, database{kUser, kDialout};
   std::vector<std::string> processes = {};
   std::set<std::string> files = {};
-  std::string dpkgStatus = "", xtestError = "";
+  std::map<std::string, std::string> packages = {};  // dpkg's status lines of each
+  std::string xtestError = "";
   LayoutFacts layout = {"us (from the default)", "", "", ""};
 };
 
@@ -45,8 +47,8 @@ struct FakeFacts final : MachineFacts, Machine {
   std::vector<gid_t> databaseGroups() override { return database; }
   std::vector<std::string> processNames() override { return processes; }
   bool fileExists(const std::string& path) override { return files.contains(path); }
-  std::optional<std::string> fileText(const std::string& path) override {
-    return path == "/var/lib/dpkg/status" ? std::optional(dpkgStatus) : std::nullopt;
+  std::optional<std::string> packageStatus(const std::string& package) override {
+    return packages.contains(package) ? std::optional(packages.at(package)) : std::nullopt;
   }
   std::string xtestStartError() override { return xtestError; }
   LayoutFacts keyboardLayout(BackendKind) override { return layout; }
@@ -61,7 +63,8 @@ const struct {
   std::string port = "";
 } kCases[] = {
     {"healthy_machine_given_port_brltty_removed",
-     {.dpkgStatus = "Package: brltty\nStatus: deinstall ok config-files\n"},
+     {.packages = {{"brltty", "deinstall ok config-files\n"},
+                   {"brltty-x11", "install ok installed\n"}}},
      {"ok: no graphical session", "ok: keyboard layout us (from the default): typed",
       "ok: /dev/ttyACM0 opens", "ok: /dev/uinput is writable", "ok: brltty is not installed"},
      "/dev/ttyACM0"},
@@ -85,14 +88,13 @@ const struct {
       "fix: keyboard layout de (from /etc/default/keyboard) has no key for ^: those",
       "fix: /dev/uinput is not writable for you; Quillmote's udev rule", "fix: brltty is running",
       "fix: ModemManager is running"}},
-    // dpkg's status file holds another package's stanza before brltty's.
+    // brltty is installed for one of two architectures.
     {"no_port_backend_unnamed_xtest_in_wayland_uinput_not_needed_brltty_installed",
      {.variables = {{"DISPLAY", ":0"}, {"XDG_SESSION_TYPE", "wayland"},
                     {"QUILLMOTE_BACKEND", "xtset"}, {"QUILLMOTE_KEYS", "position"}},
       .ports = std::vector<std::string>{},
       .openErrors = {{"/dev/uinput", ENOENT}},
-      .dpkgStatus = "Package: brltty-x11\nStatus: install ok installed\n\n"
-                    "Package: brltty\nStatus: install ok installed\n"},
+      .packages = {{"brltty", "deinstall ok config-files\ninstall ok installed\n"}}},
      {"fix: no serial port found", "fix: QUILLMOTE_BACKEND=xtset names no backend",
       "fix: Wayland session: through XTest", "fix: QUILLMOTE_KEYS=position is not",
       "ok: keyboard layout us", "ok: /dev/uinput is missing",
@@ -115,6 +117,13 @@ TEST(Doctor, reports_what_to_fix) {
     bool fixes = std::ranges::any_of(c.findings, [](auto& f) { return f.starts_with("fix:"); });
     EXPECT_EQ(status, fixes ? 1 : 0) << c.name;
   }
+}
+
+// The machine's own dpkg, asked about itself and about a package nobody has.
+TEST(Doctor, asks_dpkg_for_package_status) {
+  SystemFacts facts;
+  EXPECT_EQ(facts.packageStatus("dpkg"), "install ok installed\n");
+  EXPECT_EQ(facts.packageStatus("quillmote-no-such-package"), std::nullopt);
 }
 
 }  // namespace

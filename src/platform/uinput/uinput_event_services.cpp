@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/uinput/uinput_event_services.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/xtest/xtest_event_services.h"
 
 #include <X11/XKBlib.h>
