@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Typing for keyboard layouts: on the US layout every byte and named key presses the plain
 // positions, and on others the keys pressed, decoded by libxkbcommon as a desktop decodes
 // them (dead keys through the compose table), give exactly what the device sent.

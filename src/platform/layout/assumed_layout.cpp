@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/layout/assumed_layout.h"
 
 #include <xkbcommon/xkbcommon.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/layout/layout_table.h"
 
 #include <linux/input-event-codes.h>

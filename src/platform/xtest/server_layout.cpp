@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/xtest/server_layout.h"
 
 #include <X11/XKBlib.h>
