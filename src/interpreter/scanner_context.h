@@ -1,5 +1,7 @@
 #pragma once
 
+#include <climits>
+#include <string>
 #include <string_view>
 
 #include "interpreter/byte_feed.h"
@@ -21,12 +23,33 @@ class TokenObserver {
 
 // Everything the rule actions work on: the state of one interpreter.
 struct ScannerContext {
-  explicit ScannerContext(EventServices& events) : keyboard(events), mouse(events) {}
+  explicit ScannerContext(EventServices& events) : keyboard(events), mouse(events) {
+    longToken.reserve(kInitialBufferCapacity + 2);
+  }
 
   KeyboardCommands keyboard;
   MouseCommands mouse;
   ByteSource* feed = nullptr;
   TokenObserver* observer = nullptr;
+
+  // The scanner's buffer starts with room for this many bytes.
+  static constexpr int kInitialBufferCapacity = 16384;
+  // A token too long for the generated scanner's bounded patterns: its bytes so far, the
+  // start condition it began in, and the room kept for them, grown as the scanner's
+  // buffer grows (doubled, or by an eighth near the int limit) so it is never realloc'd
+  // per byte.
+  std::string longToken;
+  int longTokenCondition = 0;
+  int longTokenCapacity = kInitialBufferCapacity;
+
+  void growLongTokenBuffer() {
+    while (static_cast<int>(longToken.size()) >= longTokenCapacity - 1) {
+      longTokenCapacity = longTokenCapacity > INT_MAX / 2
+                              ? longTokenCapacity + longTokenCapacity / 8
+                              : longTokenCapacity * 2;
+      longToken.reserve(static_cast<std::size_t>(longTokenCapacity) + 2);
+    }
+  }
 };
 
 // The generated scanner behind a small interface, so nothing else sees flex's macros.
