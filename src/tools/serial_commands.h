@@ -5,9 +5,6 @@
 
 namespace quillmote {
 
-// The rates a device may use, in bits per second.
-inline constexpr int kAllowedRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200};
-
 // Lists the machine's serial ports: display name, path and model. Returns 0, or 1
 // when the device registry could not be asked.
 int runPorts(std::ostream& out, std::ostream& err);

@@ -187,12 +187,12 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   ASSERT_EQ(settings.value("serialPortPath").toString(), port);
   for (int twice = 0; twice < 2; ++twice) window.startAction()->trigger();
   expectShown("10 Running: " + port + " at 2400 ");
-  choose(1, QDialogButtonBox::Ok);  // while running: translation restarts at 600
+  choose(9, QDialogButtonBox::Ok);  // while running: translation restarts at 115200
   termios line{};  // the program's settings while it holds the line, restored at its close
   tcgetattr(device->portFd(), &line);
-  EXPECT_EQ(cfgetospeed(&line), B600);
+  EXPECT_EQ(cfgetospeed(&line), B115200);
   window.stopAction()->trigger();
-  expectShown("01 Stopped. Port: " + port + ", 600 ");
+  expectShown("01 Stopped. Port: " + port + ", 115200 ");
 }
 
 TEST_F(AppTest, a_signal_quits_the_program_which_stops_translation_records_it_and_lets_keys_up) {
