@@ -19,6 +19,9 @@ class TokenObserver {
   // Called before the action runs, with the rule number (1 to 26) and the token.
   virtual void tokenDecided(int rule, std::string_view token) = 0;
   virtual void actionDone(StartCondition after) = 0;
+  // The scanner asks the feed for a byte (it may wait for one), and the byte it got.
+  virtual void byteRequested() {}
+  virtual void byteReceived(unsigned char) {}
 };
 
 // Everything the rule actions work on: the state of one interpreter.

@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
   run->add_flag("--reconnect", runOptions.reconnect,
                 "When the device is unplugged, wait for it and go on once it is back; "
                 "also waits for a port that is not there yet");
+  run->add_flag("--echo", runOptions.echo,
+                "Print each byte received, each command as Quillmote took it, and the events "
+                "posted for it in the trace's words");
 
   quillmote::DoctorOptions doctorOptions;
   CLI::App* doctor = app.add_subcommand(

@@ -16,6 +16,9 @@ struct RunOptions {
   std::string backend;
   // Waits for an unplugged device to come back instead of ending.
   bool reconnect = false;
+  // Prints on `out`, as they happen, the bytes received, each command the scanner takes
+  // and the events posted for it, in the trace format's words.
+  bool echo = false;
 };
 
 // Translates the port's bytes until SIGINT or SIGTERM, then stops as the desktop

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+
+#include "interpreter/scanner_context.h"
+#include "monitor/monitor_record.h"
+#include "platform/event_services.h"
+
+namespace quillmote {
+
+// Sits between the interpreter and its event backend and watches the scanner, turning
+// bytes, commands and events into records for a sink. Without a sink it only passes the
+// events on: one atomic load per byte, token and event, and no record is made. The sink
+// may be attached and detached from another thread while translation runs; whoever
+// detaches it must keep it alive until the current run ends.
+class MonitorTap final : public EventServices, public TokenObserver {
+ public:
+  explicit MonitorTap(EventServices& events) : events_(events) {}
+
+  void attach(MonitorSink* sink) { sink_.store(sink, std::memory_order_release); }
+
+  void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) override;
+  void postMouseEvent(Point position, bool updateMouseCursorPosition, std::uint32_t buttonCount,
+                      bool leftButton, bool rightButton, bool thirdButton) override;
+  void warpMouseCursorPosition(Point position) override;
+  GlobalMousePoint getGlobalMouse() override { return events_.getGlobalMouse(); }
+
+  void byteRequested() override;
+  void byteReceived(unsigned char byte) override;
+  void tokenDecided(int rule, std::string_view token) override;
+  void actionDone(StartCondition) override {}
+
+ private:
+  MonitorSink* sink() const { return sink_.load(std::memory_order_acquire); }
+
+  EventServices& events_;
+  std::atomic<MonitorSink*> sink_{nullptr};
+  // Bytes received and not yet part of a decided token; reader thread only.
+  std::uint32_t pending_ = 0;
+};
+
+}  // namespace quillmote
