@@ -24,6 +24,7 @@ MainWindow::MainWindow()
       preferences_(new QAction("Preferences…", this)),
       quit_(new QAction("Quit", this)),
       about_(new QAction("About Quillmote", this)),
+      monitor_(new QAction("&Monitor", this)),
       status_(new QLabel) {
   setWindowTitle("Quillmote");
   setWindowIcon(QIcon(":/quillmote.svg"));
@@ -38,6 +39,10 @@ MainWindow::MainWindow()
   file->addAction(preferences_);
   file->addSeparator();
   file->addAction(quit_);
+  monitor_->setCheckable(true);
+  monitor_->setEnabled(false);  // until there is a monitor to show
+  QMenu* view = menuBar()->addMenu("&View");
+  view->addAction(monitor_);
   QMenu* help = menuBar()->addMenu("Help");
   help->addAction(about_);
 
@@ -81,6 +86,21 @@ void MainWindow::connectController(Controller& controller) {
     showStatus();
   });
   showStatus();
+}
+
+void MainWindow::setMonitorWindow(QWidget* monitor) {
+  monitor_->setEnabled(true);
+  connect(monitor_, &QAction::toggled, monitor, &QWidget::setVisible);
+  // Closing the monitor by its own close button takes the check mark away too.
+  monitor->installEventFilter(this);
+  monitorWindow_ = monitor;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == monitorWindow_ && (event->type() == QEvent::Hide || event->type() == QEvent::Show)) {
+    monitor_->setChecked(event->type() == QEvent::Show);
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::showStatus() {

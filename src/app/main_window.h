@@ -23,16 +23,20 @@ class MainWindow final : public QMainWindow {
   void connectController(Controller& controller);
   // Shows the state the controller's check marks now carry.
   void showStatus();
+  // View > Monitor shows and hides `monitor`, which must outlive the window.
+  void setMonitorWindow(QWidget* monitor);
 
   QAction* startAction() { return start_; }
   QAction* stopAction() { return stop_; }
   QAction* preferencesAction() { return preferences_; }
   QAction* quitAction() { return quit_; }
   QAction* aboutAction() { return about_; }
+  QAction* monitorAction() { return monitor_; }
   QLabel* statusLine() { return status_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   Controller* controller_ = nullptr;
@@ -41,8 +45,10 @@ class MainWindow final : public QMainWindow {
   QAction* preferences_;
   QAction* quit_;
   QAction* about_;
+  QAction* monitor_;
   QLabel* status_;
   QSystemTrayIcon* tray_ = nullptr;
+  QWidget* monitorWindow_ = nullptr;
 };
 
 // The About text: name, version, what it does, the contact address.

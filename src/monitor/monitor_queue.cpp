@@ -5,20 +5,20 @@
 namespace quillmote {
 
 MonitorQueue::MonitorQueue(std::size_t capacity) {
-  filling_.slots.resize(capacity == 0 ? 1 : capacity);
-  draining_.slots.resize(filling_.slots.size());
+  filling_.cells.resize(capacity == 0 ? 1 : capacity);
+  draining_.cells.resize(filling_.cells.size());
 }
 
 void MonitorQueue::take(const MonitorRecord& record) {
   std::lock_guard<std::mutex> hold(mutex_);
   Ring& ring = filling_;
-  std::size_t capacity = ring.slots.size();
+  std::size_t capacity = ring.cells.size();
   if (ring.size == capacity) {
-    ring.slots[ring.head] = record;  // the oldest makes room
+    ring.cells[ring.head] = record;  // the oldest makes room
     ring.head = (ring.head + 1) % capacity;
     ++dropped_;
   } else {
-    ring.slots[(ring.head + ring.size) % capacity] = record;
+    ring.cells[(ring.head + ring.size) % capacity] = record;
     ++ring.size;
   }
 }
@@ -34,7 +34,7 @@ std::uint64_t MonitorQueue::drain(std::vector<MonitorRecord>& records) {
   }
   // Only this side touches the drained ring until the next drain swaps it back.
   for (std::size_t i = 0; i < draining_.size; ++i) {
-    records.push_back(draining_.slots[(draining_.head + i) % draining_.slots.size()]);
+    records.push_back(draining_.cells[(draining_.head + i) % draining_.cells.size()]);
   }
   return dropped;
 }

@@ -25,7 +25,7 @@ class MonitorQueue final : public MonitorSink {
 
  private:
   struct Ring {
-    std::vector<MonitorRecord> slots;
+    std::vector<MonitorRecord> cells;
     std::size_t head = 0, size = 0;
   };
 

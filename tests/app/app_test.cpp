@@ -7,12 +7,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
 
 #include "app/controller.h"
 #include "app/main_window.h"
+#include "app/monitor_window.h"
 #include "app/qt_widgets.h"
 #include "platform/trace_event_services.h"
 #include "support/child_process.h"
@@ -49,7 +51,10 @@ void whileModal(const std::function<void()>& act, const std::function<void(QWidg
 
 class AppTest : public ::testing::Test {
  protected:
-  void SetUp() override { plugIn(); }
+  void SetUp() override {
+    interpreter.setTokenObserver(&tap);
+    plugIn();
+  }
   // The store file as the program finds it, written by other means.
   void writeStore(const QVariantMap& stored) {
     QSettings other(storePath, QSettings::IniFormat);
@@ -94,7 +99,8 @@ class AppTest : public ::testing::Test {
   LiveTrace trace;
   std::ostream traceStream{&trace};
   TraceEventServices events{traceStream, ScreenSize{}, GlobalMousePoint{}};
-  Interpreter interpreter{events};
+  MonitorTap tap{events};
+  Interpreter interpreter{tap};
   Scripted scripted;
   RecordingAlerts alerts;
   std::unique_ptr<Controller> controller;
@@ -193,6 +199,34 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   EXPECT_EQ(cfgetospeed(&line), B115200);
   window.stopAction()->trigger();
   expectShown("01 Stopped. Port: " + port + ", 115200 ");
+}
+
+// The monitor shows the trace tool's lines for a recorded stream among its own. A flood it
+// cannot keep up with (this thread does not drain it while it sends) holds the reader thread
+// up in nothing: the stop comes at the feed's next look, and the monitor tells what it dropped.
+TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_reader_up) {
+  MonitorWindow monitor(tap);
+  monitor.show();
+  const std::string stream = bytes("{ESC},hold,shift.a{ESC},move,10,-5.{CR}{ESC}enter.");
+  std::ostringstream traced;
+  TraceEventServices traceTool(traced, ScreenSize{}, GlobalMousePoint{});
+  Interpreter traceToolInterpreter(traceTool);
+  for (Interpreter* run : {&interpreter, &traceToolInterpreter}) {
+    MemoryByteSource recorded(stream);
+    run->do_quillmote(recorded);
+  }
+  monitor.drain();
+  QStringList lines = monitor.view()->toPlainText().split('\n');
+  EXPECT_EQ(lines.filter(QRegularExpression("^(key|mouse|warp) ")).join('\n').toStdString() + '\n', traced.str());
+  EXPECT_TRUE(lines.contains("command 0x0D  (typed nothing: no key types it)"));
+  launch(onLink);
+  device->send(std::string(50000, 'a') + bytes("{ESC}enter."));
+  ASSERT_TRUE(trace.waitFor("key 36 up", 30s)) << "the reader thread was held up";
+  auto asked = std::chrono::steady_clock::now();
+  controller->doStop();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << "one slice is 0.1 s; the rest is margin";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return monitor.view()->toPlainText().contains("records dropped"); }));
+  EXPECT_LE(monitor.view()->blockCount(), MonitorWindow::kKeptLines);
 }
 
 TEST_F(AppTest, a_signal_quits_the_program_which_stops_translation_records_it_and_lets_keys_up) {
