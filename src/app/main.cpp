@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
   interpreter.setTokenObserver(&tap);
   quillmote::MonitorWindow monitor(tap);
   window.setMonitorWindow(&monitor);
+  window.watchBytes(tap);
   quillmote::UdevSerialRegistry registry;
   std::unique_ptr<quillmote::DeviceMonitor> deviceMonitor = quillmote::openUdevDeviceMonitor();
   quillmote::PreferencesDialog preferences(userDefaults, &window);

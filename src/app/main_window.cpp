@@ -1,13 +1,18 @@
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QAccessible>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QFormLayout>
+#include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QVBoxLayout>
 
 #include "app/controller.h"
+#include "monitor/monitor_tap.h"
 #include "platform/alerts.h"
 
 namespace quillmote {
@@ -19,20 +24,25 @@ QString aboutText() {
 }
 
 MainWindow::MainWindow()
-    : start_(new QAction("Start", this)),
-      stop_(new QAction("Stop", this)),
-      preferences_(new QAction("Preferences…", this)),
-      quit_(new QAction("Quit", this)),
-      about_(new QAction("About Quillmote", this)),
+    : start_(new QAction("&Start", this)),
+      stop_(new QAction("S&top", this)),
+      preferences_(new QAction("&Preferences…", this)),
+      quit_(new QAction("&Quit", this)),
+      about_(new QAction("&About Quillmote", this)),
       monitor_(new QAction("&Monitor", this)),
-      status_(new QLabel) {
+      status_(new QLabel),
+      port_(new QLabel),
+      rate_(new QLabel),
+      lastByte_(new QLabel("none yet")),
+      startStop_(new QPushButton) {
   setWindowTitle("Quillmote");
   setWindowIcon(QIcon(":/quillmote.svg"));
   start_->setCheckable(true);
   stop_->setCheckable(true);
   quit_->setShortcut(QKeySequence::Quit);
+  preferences_->setShortcut(QKeySequence::Preferences);
 
-  QMenu* file = menuBar()->addMenu("File");
+  QMenu* file = menuBar()->addMenu("&File");
   file->addAction(start_);
   file->addAction(stop_);
   file->addSeparator();
@@ -43,12 +53,35 @@ MainWindow::MainWindow()
   monitor_->setEnabled(false);  // until there is a monitor to show
   QMenu* view = menuBar()->addMenu("&View");
   view->addAction(monitor_);
-  QMenu* help = menuBar()->addMenu("Help");
+  QMenu* help = menuBar()->addMenu("&Help");
   help->addAction(about_);
 
-  status_->setMargin(16);
+  // The status line, the port, the rate, the last byte, and one button that starts or
+  // stops as the menu's Start and Stop do.
   status_->setMinimumWidth(360);
-  setCentralWidget(status_);
+  auto* central = new QWidget;
+  auto* form = new QFormLayout(central);
+  form->setContentsMargins(16, 16, 16, 16);
+  form->addRow(status_);
+  form->addRow("Port:", port_);
+  form->addRow("Rate:", rate_);
+  form->addRow("Last byte:", lastByte_);
+  form->addRow(startStop_);
+  setCentralWidget(central);
+  status_->setAccessibleName("Status");
+  port_->setAccessibleName("Port");
+  rate_->setAccessibleName("Rate");
+  lastByte_->setAccessibleName("Last byte received");
+  startStop_->setAccessibleDescription("Starts or stops translating the serial port's bytes");
+  // Labels take no focus by default; made reachable so a screen-reader user can tab to them.
+  for (QLabel* shown : {status_, port_, rate_, lastByte_}) {
+    shown->setFocusPolicy(Qt::TabFocus);
+    shown->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+  }
+  setTabOrder(status_, port_);
+  setTabOrder(port_, rate_);
+  setTabOrder(rate_, lastByte_);
+  setTabOrder(lastByte_, startStop_);
 
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     auto* trayMenu = new QMenu(this);
@@ -69,6 +102,9 @@ MainWindow::MainWindow()
 
 void MainWindow::connectController(Controller& controller) {
   controller_ = &controller;
+  // The button is the menu item that is not checked: Start while stopped, Stop while running.
+  connect(startStop_, &QPushButton::clicked, this,
+          [this] { (start_->isChecked() ? stop_ : start_)->trigger(); });
   // A menu command only asks; the check marks are the controller's to set, so the
   // toggle Qt made on the click is taken back first.
   connect(start_, &QAction::triggered, this, [this](bool checked) {
@@ -121,8 +157,33 @@ void MainWindow::showStatus() {
                         : QString("unspecified"))
                .arg(controller_->rate());
   }
-  status_->setText(text);
+  if (status_->text() != text) {
+    status_->setText(text);
+    // Screen readers announce the change of state, not only whoever looks.
+    QAccessibleValueChangeEvent changed(status_, text);
+    QAccessible::updateAccessibility(&changed);
+  }
   if (tray_) tray_->setToolTip("Quillmote: " + text);
+  port_->setText(controller_->portPath() ? QString::fromStdString(*controller_->portPath())
+                                         : QString("unspecified"));
+  rate_->setText(QString("%1 bit/s").arg(controller_->rate()));
+  bool running = start_->isChecked();
+  startStop_->setText(running ? "S&top" : "&Start");
+  startStop_->setAccessibleName(running ? "Stop" : "Start");
+}
+
+void MainWindow::watchBytes(const MonitorTap& tap) {
+  auto* look = new QTimer(this);
+  connect(look, &QTimer::timeout, this, [this, &tap] {
+    if (auto at = tap.lastByteTime()) {
+      QString shown = QDateTime::fromMSecsSinceEpoch(
+                          std::chrono::duration_cast<std::chrono::milliseconds>(
+                              at->time_since_epoch()).count())
+                          .toString("HH:mm:ss");
+      if (lastByte_->text() != shown) lastByte_->setText(shown);
+    }
+  });
+  look->start(kLastByteLookMilliseconds);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 
 #include <functional>
@@ -10,6 +11,9 @@
 namespace quillmote {
 
 class Controller;
+class MonitorTap;
+
+inline constexpr int kLastByteLookMilliseconds = 250;
 
 // The small main window: whether translation runs, on which port, at which rate.
 // File: Start, Stop, Preferences…, Quit; Help: About. A tray icon carries the same
@@ -23,6 +27,9 @@ class MainWindow final : public QMainWindow {
   void connectController(Controller& controller);
   // Shows the state the controller's check marks now carry.
   void showStatus();
+  // Shows when the tap last saw a byte, looked at a few times a second. `tap` must outlive
+  // the window.
+  void watchBytes(const MonitorTap& tap);
   // View > Monitor shows and hides `monitor`, which must outlive the window.
   void setMonitorWindow(QWidget* monitor);
 
@@ -33,6 +40,8 @@ class MainWindow final : public QMainWindow {
   QAction* aboutAction() { return about_; }
   QAction* monitorAction() { return monitor_; }
   QLabel* statusLine() { return status_; }
+  QPushButton* startStopButton() { return startStop_; }
+  QLabel* lastByteLabel() { return lastByte_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -47,6 +56,10 @@ class MainWindow final : public QMainWindow {
   QAction* about_;
   QAction* monitor_;
   QLabel* status_;
+  QLabel* port_;
+  QLabel* rate_;
+  QLabel* lastByte_;
+  QPushButton* startStop_;
   QSystemTrayIcon* tray_ = nullptr;
   QWidget* monitorWindow_ = nullptr;
 };

@@ -54,8 +54,16 @@ void MonitorTap::byteRequested() {
   }
 }
 
+std::optional<std::chrono::system_clock::time_point> MonitorTap::lastByteTime() const {
+  std::chrono::system_clock::rep ticks = lastByte_.load(std::memory_order_relaxed);
+  if (ticks == 0) return std::nullopt;
+  return std::chrono::system_clock::time_point(std::chrono::system_clock::duration(ticks));
+}
+
 void MonitorTap::byteReceived(unsigned char byte) {
   ++pending_;
+  lastByte_.store(std::chrono::system_clock::now().time_since_epoch().count(),
+                  std::memory_order_relaxed);
   if (MonitorSink* to = sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kByte;

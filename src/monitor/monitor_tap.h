@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <optional>
 
 #include "interpreter/scanner_context.h"
 #include "monitor/monitor_record.h"
@@ -19,6 +21,9 @@ class MonitorTap final : public EventServices, public TokenObserver {
 
   void attach(MonitorSink* sink) { sink_.store(sink, std::memory_order_release); }
 
+  // When the last byte arrived, for the main window; nothing before the first byte.
+  std::optional<std::chrono::system_clock::time_point> lastByteTime() const;
+
   void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) override;
   void postMouseEvent(Point position, bool updateMouseCursorPosition, std::uint32_t buttonCount,
                       bool leftButton, bool rightButton, bool thirdButton) override;
@@ -35,6 +40,8 @@ class MonitorTap final : public EventServices, public TokenObserver {
 
   EventServices& events_;
   std::atomic<MonitorSink*> sink_{nullptr};
+  // Ticks of the system clock at the last byte; 0 before the first. One store per byte.
+  std::atomic<std::chrono::system_clock::rep> lastByte_{0};
   // Bytes received and not yet part of a decided token; reader thread only.
   std::uint32_t pending_ = 0;
 };

@@ -160,6 +160,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   dialog.onOK = [&] { c.prefsOK(); };
   dialog.onCancel = [&] { c.prefsCancel(); };
   window.connectController(c);
+  window.watchBytes(tap);
   window.show();
   // The check marks of Start and Stop, then the status line, as shown.
   auto expectShown = [&](const QString& start) {
@@ -197,8 +198,12 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   termios line{};  // the program's settings while it holds the line, restored at its close
   tcgetattr(device->portFd(), &line);
   EXPECT_EQ(cfgetospeed(&line), B115200);
-  window.stopAction()->trigger();
+  device->send("a");  // the last byte's time is shown; the button stops as Stop does
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.lastByteLabel()->text().contains(':'); }));
+  EXPECT_EQ(window.startStopButton()->text(), "S&top");
+  window.startStopButton()->click();
   expectShown("01 Stopped. Port: " + port + ", 115200 ");
+  EXPECT_EQ(window.startStopButton()->text(), "&Start");
 }
 
 // The monitor shows the trace tool's lines for a recorded stream among its own. A flood it
