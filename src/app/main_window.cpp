@@ -30,7 +30,7 @@ MainWindow::MainWindow()
       quit_(new QAction("&Quit", this)),
       about_(new QAction("&About Quillmote", this)),
       monitor_(new QAction("&Monitor", this)),
-      status_(new QLabel),
+      status_(new QLabel("Stopped.")),
       port_(new QLabel),
       rate_(new QLabel),
       lastByte_(new QLabel("none yet")),
@@ -68,10 +68,12 @@ MainWindow::MainWindow()
   form->addRow("Last byte:", lastByte_);
   form->addRow(startStop_);
   setCentralWidget(central);
-  status_->setAccessibleName("Status");
+  status_->setAccessibleDescription("Whether translation runs, on which port and at which rate");
   port_->setAccessibleName("Port");
   rate_->setAccessibleName("Rate");
   lastByte_->setAccessibleName("Last byte received");
+  startStop_->setText("&Start");
+  startStop_->setAccessibleName("Start");
   startStop_->setAccessibleDescription("Starts or stops translating the serial port's bytes");
   // Labels take no focus by default; made reachable so a screen-reader user can tab to them.
   for (QLabel* shown : {status_, port_, rate_, lastByte_}) {
@@ -159,8 +161,8 @@ void MainWindow::showStatus() {
   }
   if (status_->text() != text) {
     status_->setText(text);
-    // Screen readers announce the change of state, not only whoever looks.
-    QAccessibleValueChangeEvent changed(status_, text);
+    // The label's name is its text: screen readers announce the change of state.
+    QAccessibleEvent changed(status_, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&changed);
   }
   if (tray_) tray_->setToolTip("Quillmote: " + text);

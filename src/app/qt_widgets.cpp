@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -36,18 +37,31 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   setWindowTitle("Quillmote Preferences");
   setModal(true);
 
-  auto* rateBox = new QGroupBox("Baud rate");
+  auto* rateBox = new QGroupBox("&Baud rate");
+  rateBox->setAccessibleName("Baud rate");
   auto* rateColumn = new QVBoxLayout(rateBox);
+  QWidget* previous = popup_;
   for (int row = 0; row < static_cast<int>(std::size(kRateTitles)); ++row) {
     auto* button = new QRadioButton(kRateTitles[row]);
+    button->setAccessibleDescription("Line speed in bits per second");
     rates_->addButton(button, row);
     rateColumn->addWidget(button);
+    setTabOrder(previous, button);
+    previous = button;
   }
 
   auto* form = new QFormLayout;
-  form->addRow("Serial port:", popup_);
+  auto* portLabel = new QLabel("&Serial port:");
+  portLabel->setBuddy(popup_);
+  form->addRow(portLabel, popup_);
+  popup_->setAccessibleName("Serial port");
+  popup_->setAccessibleDescription("The serial port the device is connected to");
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  // Return confirms and Escape cancels, as in every dialog.
+  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+  setTabOrder(previous, buttons->button(QDialogButtonBox::Ok));
+  setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     if (onOK) onOK();
   });

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -11,6 +13,7 @@
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "app/controller.h"
 #include "app/main_window.h"
@@ -232,6 +235,47 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
   EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << "one slice is 0.1 s; the rest is margin";
   EXPECT_TRUE(QTest::qWaitFor([&] { return monitor.view()->toPlainText().contains("records dropped"); }));
   EXPECT_LE(monitor.view()->blockCount(), MonitorWindow::kKeptLines);
+}
+
+// Each window as a screen reader walks it: every control named, every one that takes input
+// in the window's tab order; every menu and item with a mnemonic; OK is the default.
+TEST_F(AppTest, every_control_is_named_and_in_the_tab_order_and_every_menu_item_has_a_mnemonic) {
+  MainWindow window;
+  MonitorWindow monitor(tap);
+  const std::set<QAccessible::Role> takesInput{QAccessible::PushButton, QAccessible::RadioButton,
+                                               QAccessible::ComboBox, QAccessible::EditableText,
+                                               QAccessible::CheckBox};
+  for (QWidget* shown : std::initializer_list<QWidget*>{&window, &dialog, &monitor}) {
+    shown->show();
+    std::set<QObject*> tabOrder;
+    for (QWidget* w = shown->nextInFocusChain(); w != shown; w = w->nextInFocusChain()) {
+      if (w->focusPolicy() & Qt::TabFocus) tabOrder.insert(w);
+    }
+    std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+      for (int i = 0; i < node->childCount(); ++i) {
+        QAccessibleInterface* child = node->child(i);
+        QString what = child->object() ? child->object()->metaObject()->className() : "?";
+        bool control = takesInput.contains(child->role()) || child->role() == QAccessible::MenuItem ||
+                       child->role() == QAccessible::StaticText;
+        if (control && !child->state().invisible) {
+          EXPECT_FALSE(child->text(QAccessible::Name).isEmpty()) << what.toStdString() << " unnamed";
+        }
+        if (takesInput.contains(child->role()) && child->object()->isWidgetType()) {
+          EXPECT_TRUE(tabOrder.contains(child->object())) << child->text(QAccessible::Name).toStdString();
+        }
+        walk(child);
+      }
+    };
+    walk(QAccessible::queryAccessibleInterface(shown));
+    shown->hide();
+  }
+  for (QAction* menu : window.menuBar()->actions()) {
+    EXPECT_TRUE(menu->text().contains('&')) << menu->text().toStdString();
+    for (QAction* item : menu->menu()->actions()) {
+      EXPECT_TRUE(item->isSeparator() || item->text().contains('&')) << item->text().toStdString();
+    }
+  }
+  EXPECT_TRUE(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isDefault());
 }
 
 TEST_F(AppTest, a_signal_quits_the_program_which_stops_translation_records_it_and_lets_keys_up) {
