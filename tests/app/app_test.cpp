@@ -52,6 +52,12 @@ void whileModal(const std::function<void()>& act, const std::function<void(QWidg
   act();
 }
 
+// With QUILLMOTE_SCREENSHOT_DIR set, windows as the tests show them become the guide's pictures.
+void screenshot(QWidget* shown, const QString& name) {
+  QString dir = qEnvironmentVariable("QUILLMOTE_SCREENSHOT_DIR");
+  EXPECT_TRUE(dir.isEmpty() || shown->grab().save(dir + "/" + name + ".png")) << dir.toStdString();
+}
+
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -186,6 +192,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
     whileModal([&] { window.preferencesAction()->trigger(); }, [&](QWidget*) {
       dialog.portPopup()->setCurrentIndex(1);
       dialog.rateButtons()->button(rateRow)->click();
+      screenshot(&dialog, "preferences");
       auto* buttons = dialog.findChild<QDialogButtonBox*>();
       ASSERT_TRUE(buttons && buttons->isVisible()) << "no buttons shown";
       buttons->button(button)->click();
@@ -204,6 +211,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   device->send("a");  // the last byte's time is shown; the button stops as Stop does
   EXPECT_TRUE(QTest::qWaitFor([&] { return window.lastByteLabel()->text().contains(':'); }));
   EXPECT_EQ(window.startStopButton()->text(), "S&top");
+  screenshot(&window, "main-window");
   window.startStopButton()->click();
   expectShown("01 Stopped. Port: " + port + ", 115200 ");
   EXPECT_EQ(window.startStopButton()->text(), "&Start");
@@ -227,6 +235,7 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
   QStringList lines = monitor.view()->toPlainText().split('\n');
   EXPECT_EQ(lines.filter(QRegularExpression("^(key|mouse|warp) ")).join('\n').toStdString() + '\n', traced.str());
   EXPECT_TRUE(lines.contains("command 0x0D  (typed nothing: no key types it)"));
+  screenshot(&monitor, "monitor");
   launch(onLink);
   device->send(std::string(50000, 'a') + bytes("{ESC}enter."));
   ASSERT_TRUE(trace.waitFor("key 36 up", 30s)) << "the reader thread was held up";
