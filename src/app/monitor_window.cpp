@@ -1,5 +1,6 @@
 #include "app/monitor_window.h"
 
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -16,7 +17,7 @@ MonitorWindow::MonitorWindow(MonitorTap& tap, QWidget* parent)
   view_->setReadOnly(true);
   view_->setMaximumBlockCount(kKeptLines);
   view_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  view_->setFont(QFont("monospace"));
+  view_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   view_->setAccessibleName("Monitor lines");
   view_->setAccessibleDescription(
       "Bytes received, the commands Quillmote took from them, and the events it posted");

@@ -40,14 +40,11 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   auto* rateBox = new QGroupBox("&Baud rate");
   rateBox->setAccessibleName("Baud rate");
   auto* rateColumn = new QVBoxLayout(rateBox);
-  QWidget* previous = popup_;
   for (int row = 0; row < static_cast<int>(std::size(kRateTitles)); ++row) {
     auto* button = new QRadioButton(kRateTitles[row]);
     button->setAccessibleDescription("Line speed in bits per second");
     rates_->addButton(button, row);
     rateColumn->addWidget(button);
-    setTabOrder(previous, button);
-    previous = button;
   }
 
   auto* form = new QFormLayout;
@@ -60,8 +57,6 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   // Return confirms and Escape cancels, as in every dialog.
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-  setTabOrder(previous, buttons->button(QDialogButtonBox::Ok));
-  setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     if (onOK) onOK();
   });
@@ -71,6 +66,15 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   layout->addLayout(form);
   layout->addWidget(rateBox);
   layout->addWidget(buttons);
+
+  // Top to bottom, once every control is in the window: port, rates, OK, Cancel.
+  QWidget* previous = popup_;
+  for (QAbstractButton* rate : rates_->buttons()) {
+    setTabOrder(previous, rate);
+    previous = rate;
+  }
+  setTabOrder(previous, buttons->button(QDialogButtonBox::Ok));
+  setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
 }
 
 void PreferencesDialog::selectRateRow(int row) {

@@ -242,7 +242,9 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
   auto asked = std::chrono::steady_clock::now();
   controller->doStop();
   EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << "one slice is 0.1 s; the rest is margin";
-  EXPECT_TRUE(QTest::qWaitFor([&] { return monitor.view()->toPlainText().contains("records dropped"); }));
+  monitor.hide();  // the words are what counts here: Qt's painting of them is not watched
+  monitor.drain();
+  EXPECT_TRUE(monitor.view()->toPlainText().contains("records dropped"));
   EXPECT_LE(monitor.view()->blockCount(), MonitorWindow::kKeptLines);
 }
 
