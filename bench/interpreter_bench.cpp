@@ -169,19 +169,17 @@ std::string mixedStream() {
 
 // One run of the interpreter per iteration, over the same interpreter so its state and
 // buffer are reused as they are between runs of translation.
-// With `monitored`, the monitor's tap sits between the interpreter and its events with a
-// queue attached, as while the monitor window is open: every byte, command and event is
-// stored as a record (the queue is not drained here, so most stores overwrite the oldest,
-// which costs the same).
+// The monitor's tap sits between the interpreter and its events, as in the programs; closed,
+// it makes no records. With `monitored` a queue is attached, as while the monitor window is
+// open: every byte, command and event is stored as a record (the queue is not drained here,
+// so most stores overwrite the oldest, which costs the same).
 void runInterpreter(benchmark::State& state, const std::string& stream, bool monitored = false) {
   DiscardingEventServices events;
   quillmote::MonitorTap tap(events);
   quillmote::MonitorQueue queue;
   Interpreter interpreter(tap);
-  if (monitored) {
-    interpreter.setTokenObserver(&tap);
-    tap.attach(&queue);
-  }
+  interpreter.setTokenObserver(&tap);
+  if (monitored) tap.attach(&queue);
   // Warm-up: the first run creates the scanner's buffer. Its count shows that the
   // counting works; the runs measured below should add nothing to it.
   const std::uint64_t beforeFirstRun = heapAllocations.load(std::memory_order_relaxed);

@@ -31,6 +31,7 @@ void Interpreter::releaseEverythingHeld() {
     mouse.MBState = {0, 0, 0};
     mouse.mouse_post();
   }
+  if (context_.observer) context_.observer->inputEnded();
 }
 
 int Interpreter::do_quillmote(ByteSource& feed) {
@@ -38,6 +39,7 @@ int Interpreter::do_quillmote(ByteSource& feed) {
   context_.feed = &feed;
   int result = scanner_run(scanner_);
   context_.feed = nullptr;
+  if (context_.observer) context_.observer->inputEnded();
   return result;
 }
 

@@ -22,6 +22,8 @@ class TokenObserver {
   // The scanner asks the feed for a byte (it may wait for one), and the byte it got.
   virtual void byteRequested() {}
   virtual void byteReceived(unsigned char) {}
+  // A run has ended, or the program let up what it held: nothing more follows for now.
+  virtual void inputEnded() {}
 };
 
 // Everything the rule actions work on: the state of one interpreter.

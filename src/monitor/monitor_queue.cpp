@@ -9,17 +9,19 @@ MonitorQueue::MonitorQueue(std::size_t capacity) {
   draining_.cells.resize(filling_.cells.size());
 }
 
-void MonitorQueue::take(const MonitorRecord& record) {
+void MonitorQueue::take(const MonitorRecord* records, std::size_t count) {
   std::lock_guard<std::mutex> hold(mutex_);
   Ring& ring = filling_;
   std::size_t capacity = ring.cells.size();
-  if (ring.size == capacity) {
-    ring.cells[ring.head] = record;  // the oldest makes room
-    ring.head = (ring.head + 1) % capacity;
-    ++dropped_;
-  } else {
-    ring.cells[(ring.head + ring.size) % capacity] = record;
-    ++ring.size;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (ring.size == capacity) {
+      ring.cells[ring.head] = records[i];  // the oldest makes room
+      ring.head = (ring.head + 1) % capacity;
+      ++dropped_;
+    } else {
+      ring.cells[(ring.head + ring.size) % capacity] = records[i];
+      ++ring.size;
+    }
   }
 }
 

@@ -17,7 +17,7 @@ class MonitorQueue final : public MonitorSink {
   explicit MonitorQueue(std::size_t capacity = 16384);
 
   // Reader thread.
-  void take(const MonitorRecord& record) override;
+  void take(const MonitorRecord* records, std::size_t count) override;
 
   // The window's side: appends every waiting record, oldest first, to `records` and
   // returns how many were dropped since the last drain.

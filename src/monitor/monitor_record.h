@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace quillmote {
@@ -29,12 +30,13 @@ struct MonitorRecord {
   char text[kTextSize] = {};
 };
 
-// Takes records on the reader thread, as they happen. Must not block for long: the
-// interpreter waits for it.
+// Takes records on the reader thread, a batch at a time, in order: at the latest when the
+// interpreter is about to wait for the next byte, and when a run ends. Must not block for
+// long: the interpreter waits for it.
 class MonitorSink {
  public:
   virtual ~MonitorSink() = default;
-  virtual void take(const MonitorRecord& record) = 0;
+  virtual void take(const MonitorRecord* records, std::size_t count) = 0;
 };
 
 }  // namespace quillmote

@@ -2,17 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 namespace quillmote {
 
 void MonitorTap::postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) {
   events_.postKeyboardEvent(charCode, keyCode, keyDown);
-  if (MonitorSink* to = sink()) {
+  if (sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kKey;
     record.keyCode = keyCode;
     record.down = keyDown;
-    to->take(record);
+    keep(record);
   }
 }
 
@@ -21,7 +22,7 @@ void MonitorTap::postMouseEvent(Point position, bool updateMouseCursorPosition,
                                 bool thirdButton) {
   events_.postMouseEvent(position, updateMouseCursorPosition, buttonCount, leftButton,
                          rightButton, thirdButton);
-  if (MonitorSink* to = sink()) {
+  if (sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kMouse;
     record.x = position.x;
@@ -29,29 +30,41 @@ void MonitorTap::postMouseEvent(Point position, bool updateMouseCursorPosition,
     record.update = updateMouseCursorPosition;
     record.buttons = static_cast<std::uint8_t>((leftButton ? 1 : 0) | (rightButton ? 2 : 0) |
                                                (thirdButton ? 4 : 0));
-    to->take(record);
+    keep(record);
   }
 }
 
 void MonitorTap::warpMouseCursorPosition(Point position) {
   events_.warpMouseCursorPosition(position);
-  if (MonitorSink* to = sink()) {
+  if (sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kWarp;
     record.x = position.x;
     record.y = position.y;
-    to->take(record);
+    keep(record);
   }
 }
 
+void MonitorTap::keep(const MonitorRecord& record) {
+  batch_[batched_++] = record;
+  if (batched_ == kBatchSize) handOver();
+}
+
+void MonitorTap::handOver() {
+  // A sink detached meanwhile gets nothing; the batch goes with it.
+  if (MonitorSink* to = sink(); to && batched_ > 0) to->take(batch_.data(), batched_);
+  batched_ = 0;
+}
+
 void MonitorTap::byteRequested() {
-  if (pending_ == 0) return;
-  if (MonitorSink* to = sink()) {
+  if (pending_ > 0 && sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kWaiting;
     record.length = pending_;
-    to->take(record);
+    keep(record);
   }
+  // The interpreter may wait now: everything it did so far is shown.
+  if (batched_ > 0) handOver();
 }
 
 std::optional<std::chrono::system_clock::time_point> MonitorTap::lastByteTime() const {
@@ -62,27 +75,33 @@ std::optional<std::chrono::system_clock::time_point> MonitorTap::lastByteTime() 
 
 void MonitorTap::byteReceived(unsigned char byte) {
   ++pending_;
-  lastByte_.store(std::chrono::system_clock::now().time_since_epoch().count(),
+  // The coarse clock (a few milliseconds) is plenty for a time shown to the second, and
+  // costs a fraction of the precise one on every byte.
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  lastByte_.store(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                      std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec))
+                      .count(),
                   std::memory_order_relaxed);
-  if (MonitorSink* to = sink()) {
+  if (sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kByte;
     record.value = byte;
-    to->take(record);
+    keep(record);
   }
 }
 
 void MonitorTap::tokenDecided(int rule, std::string_view token) {
   // Counted whether or not anyone watches, so a sink attached mid-token sees the truth.
   pending_ -= std::min<std::uint32_t>(pending_, static_cast<std::uint32_t>(token.size()));
-  if (MonitorSink* to = sink()) {
+  if (sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kToken;
     record.value = static_cast<std::uint8_t>(rule);
     record.length = static_cast<std::uint32_t>(token.size());
     std::memcpy(record.text, token.data(),
                 std::min<std::size_t>(token.size(), MonitorRecord::kTextSize));
-    to->take(record);
+    keep(record);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <optional>
@@ -34,9 +35,19 @@ class MonitorTap final : public EventServices, public TokenObserver {
   void byteReceived(unsigned char byte) override;
   void tokenDecided(int rule, std::string_view token) override;
   void actionDone(StartCondition) override {}
+  void inputEnded() override { handOver(); }
 
  private:
+  // Records are collected here and handed over a batch at a time, which costs the sink's
+  // lock once per byte rather than once per record.
+  static constexpr std::size_t kBatchSize = 64;
+
   MonitorSink* sink() const { return sink_.load(std::memory_order_acquire); }
+  void keep(const MonitorRecord& record);
+  void handOver();
+
+  std::array<MonitorRecord, kBatchSize> batch_;
+  std::size_t batched_ = 0;
 
   EventServices& events_;
   std::atomic<MonitorSink*> sink_{nullptr};

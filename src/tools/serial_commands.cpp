@@ -93,9 +93,9 @@ class PortSession {
 class EchoSink final : public MonitorSink {
  public:
   explicit EchoSink(std::ostream& out) : out_(out) {}
-  void take(const MonitorRecord& record) override {
+  void take(const MonitorRecord* records, std::size_t count) override {
     lines_.clear();
-    monitor_.add(record, lines_);
+    for (std::size_t i = 0; i < count; ++i) monitor_.add(records[i], lines_);
     for (const std::string& line : lines_) out_ << line << '\n';
     if (!lines_.empty()) out_.flush();
   }
