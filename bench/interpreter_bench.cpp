@@ -178,8 +178,10 @@ void runInterpreter(benchmark::State& state, const std::string& stream, bool mon
   quillmote::MonitorTap tap(events);
   quillmote::MonitorQueue queue;
   Interpreter interpreter(tap);
-  interpreter.setTokenObserver(&tap);
-  if (monitored) tap.attach(&queue);
+  if (monitored) {
+    interpreter.setTokenObserver(&tap);
+    tap.attach(&queue);
+  }
   // Warm-up: the first run creates the scanner's buffer. Its count shows that the
   // counting works; the runs measured below should add nothing to it.
   const std::uint64_t beforeFirstRun = heapAllocations.load(std::memory_order_relaxed);

@@ -111,7 +111,6 @@ void measureLatencyAndStop(int bytes, int stops) {
   TimingEvents events;
   quillmote::MonitorTap tap(events);
   quillmote::Interpreter interpreter(tap);
-  interpreter.setTokenObserver(&tap);
   quillmote::ConsoleAlerts alerts(std::cerr);
   NoRegistry registry;
   quillmote::Serial serial(alerts, interpreter, registry);
@@ -124,6 +123,7 @@ void measureLatencyAndStop(int bytes, int stops) {
   std::vector<double> plain = latencies(line.device, events, bytes);
   quillmote::MonitorQueue queue;
   tap.attach(&queue);
+  interpreter.setTokenObserver(&tap);
   std::atomic<bool> draining{true};
   std::size_t lines = 0;
   std::thread window([&] {
@@ -142,6 +142,7 @@ void measureLatencyAndStop(int bytes, int stops) {
   std::vector<double> monitored = latencies(line.device, events, bytes);
   draining.store(false);
   window.join();
+  interpreter.setTokenObserver(nullptr);
   tap.attach(nullptr);
   printLatencies("without the monitor", plain);
   printLatencies("with the monitor draining", monitored);

@@ -75,6 +75,8 @@ class Controller {
   const std::optional<std::string>& portPath() const { return serialPortPath; }
   // Stopped because the device went away, and waiting for it to come back.
   bool waitingForDevice() const { return unplugWatch.waiting(); }
+  // Bytes received from the device since the program started.
+  std::uint64_t bytesReceived() const { return threadControl.bytesReceived(); }
 
  private:
   void showStopped();

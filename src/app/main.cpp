@@ -87,10 +87,8 @@ int main(int argc, char** argv) {
   // The monitor watches the interpreter through the tap; closed, it costs nothing.
   quillmote::MonitorTap tap(*backend.events);
   quillmote::Interpreter interpreter(tap);
-  interpreter.setTokenObserver(&tap);
-  quillmote::MonitorWindow monitor(tap);
+  quillmote::MonitorWindow monitor(tap, interpreter);
   window.setMonitorWindow(&monitor);
-  window.watchBytes(tap);
   quillmote::UdevSerialRegistry registry;
   std::unique_ptr<quillmote::DeviceMonitor> deviceMonitor = quillmote::openUdevDeviceMonitor();
   quillmote::PreferencesDialog preferences(userDefaults, &window);

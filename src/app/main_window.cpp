@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QAccessible>
 #include <QCloseEvent>
-#include <QDateTime>
+#include <QTime>
 #include <QFormLayout>
 #include <QTimer>
 #include <QMenu>
@@ -12,7 +12,6 @@
 #include <QVBoxLayout>
 
 #include "app/controller.h"
-#include "monitor/monitor_tap.h"
 #include "platform/alerts.h"
 
 namespace quillmote {
@@ -123,6 +122,14 @@ void MainWindow::connectController(Controller& controller) {
     controller_->openPrefs();
     showStatus();
   });
+  // A byte came since the last look: its time is now, give or take one look's interval.
+  auto* look = new QTimer(this);
+  connect(look, &QTimer::timeout, this, [this, seen = controller.bytesReceived()]() mutable {
+    if (controller_->bytesReceived() == seen) return;
+    seen = controller_->bytesReceived();
+    lastByte_->setText(QTime::currentTime().toString("HH:mm:ss"));
+  });
+  look->start(kLastByteLookMilliseconds);
   showStatus();
 }
 
@@ -172,20 +179,6 @@ void MainWindow::showStatus() {
   bool running = start_->isChecked();
   startStop_->setText(running ? "S&top" : "&Start");
   startStop_->setAccessibleName(running ? "Stop" : "Start");
-}
-
-void MainWindow::watchBytes(const MonitorTap& tap) {
-  auto* look = new QTimer(this);
-  connect(look, &QTimer::timeout, this, [this, &tap] {
-    if (auto at = tap.lastByteTime()) {
-      QString shown = QDateTime::fromMSecsSinceEpoch(
-                          std::chrono::duration_cast<std::chrono::milliseconds>(
-                              at->time_since_epoch()).count())
-                          .toString("HH:mm:ss");
-      if (lastByte_->text() != shown) lastByte_->setText(shown);
-    }
-  });
-  look->start(kLastByteLookMilliseconds);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -11,7 +11,6 @@
 namespace quillmote {
 
 class Controller;
-class MonitorTap;
 
 inline constexpr int kLastByteLookMilliseconds = 250;
 
@@ -27,9 +26,6 @@ class MainWindow final : public QMainWindow {
   void connectController(Controller& controller);
   // Shows the state the controller's check marks now carry.
   void showStatus();
-  // Shows when the tap last saw a byte, looked at a few times a second. `tap` must outlive
-  // the window.
-  void watchBytes(const MonitorTap& tap);
   // View > Monitor shows and hides `monitor`, which must outlive the window.
   void setMonitorWindow(QWidget* monitor);
 

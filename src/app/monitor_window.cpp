@@ -6,9 +6,10 @@
 
 namespace quillmote {
 
-MonitorWindow::MonitorWindow(MonitorTap& tap, QWidget* parent)
+MonitorWindow::MonitorWindow(MonitorTap& tap, Interpreter& interpreter, QWidget* parent)
     : QWidget(parent, Qt::Window),
       tap_(tap),
+      interpreter_(interpreter),
       view_(new QPlainTextEdit),
       pause_(new QPushButton("&Pause")),
       clear_(new QPushButton("&Clear")) {
@@ -51,11 +52,15 @@ MonitorWindow::MonitorWindow(MonitorTap& tap, QWidget* parent)
   timer_.callOnTimeout(this, &MonitorWindow::drain);
 }
 
-MonitorWindow::~MonitorWindow() { tap_.attach(nullptr); }
+MonitorWindow::~MonitorWindow() {
+  interpreter_.setTokenObserver(nullptr);
+  tap_.attach(nullptr);
+}
 
 void MonitorWindow::showEvent(QShowEvent* event) {
   lines_ = MonitorLines();  // nothing is known of what came while hidden
   tap_.attach(&queue_);
+  interpreter_.setTokenObserver(&tap_);
   timer_.start();
   QWidget::showEvent(event);
 }
@@ -63,6 +68,7 @@ void MonitorWindow::showEvent(QShowEvent* event) {
 void MonitorWindow::hideEvent(QHideEvent* event) {
   // The queue outlives the window's use: a reader thread that has just loaded it may
   // still store a record, which the next drain throws away with the rest.
+  interpreter_.setTokenObserver(nullptr);
   tap_.attach(nullptr);
   timer_.stop();
   QWidget::hideEvent(event);

@@ -31,7 +31,7 @@ void Interpreter::releaseEverythingHeld() {
     mouse.MBState = {0, 0, 0};
     mouse.mouse_post();
   }
-  if (context_.observer) context_.observer->inputEnded();
+  if (auto* watcher = context_.watching()) watcher->inputEnded();
 }
 
 int Interpreter::do_quillmote(ByteSource& feed) {
@@ -39,7 +39,7 @@ int Interpreter::do_quillmote(ByteSource& feed) {
   context_.feed = &feed;
   int result = scanner_run(scanner_);
   context_.feed = nullptr;
-  if (context_.observer) context_.observer->inputEnded();
+  if (auto* watcher = context_.watching()) watcher->inputEnded();
   return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <climits>
 #include <string>
 #include <string_view>
@@ -35,7 +36,10 @@ struct ScannerContext {
   KeyboardCommands keyboard;
   MouseCommands mouse;
   ByteSource* feed = nullptr;
-  TokenObserver* observer = nullptr;
+  // Set and cleared from another thread while a run is in progress (the monitor opens and
+  // closes); without one, watching costs one load per byte and token.
+  std::atomic<TokenObserver*> observer{nullptr};
+  TokenObserver* watching() const { return observer.load(std::memory_order_acquire); }
 
   // The scanner's buffer starts with room for this many bytes.
   static constexpr int kInitialBufferCapacity = 16384;

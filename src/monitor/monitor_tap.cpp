@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 
 namespace quillmote {
 
@@ -67,22 +66,8 @@ void MonitorTap::byteRequested() {
   if (batched_ > 0) handOver();
 }
 
-std::optional<std::chrono::system_clock::time_point> MonitorTap::lastByteTime() const {
-  std::chrono::system_clock::rep ticks = lastByte_.load(std::memory_order_relaxed);
-  if (ticks == 0) return std::nullopt;
-  return std::chrono::system_clock::time_point(std::chrono::system_clock::duration(ticks));
-}
-
 void MonitorTap::byteReceived(unsigned char byte) {
   ++pending_;
-  // The coarse clock (a few milliseconds) is plenty for a time shown to the second, and
-  // costs a fraction of the precise one on every byte.
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  lastByte_.store(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                      std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec))
-                      .count(),
-                  std::memory_order_relaxed);
   if (sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kByte;

@@ -2,8 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
-#include <optional>
 
 #include "interpreter/scanner_context.h"
 #include "monitor/monitor_record.h"
@@ -11,19 +9,18 @@
 
 namespace quillmote {
 
-// Sits between the interpreter and its event backend and watches the scanner, turning
-// bytes, commands and events into records for a sink. Without a sink it only passes the
-// events on: one atomic load per byte, token and event, and no record is made. The sink
-// may be attached and detached from another thread while translation runs; whoever
-// detaches it must keep it alive until the current run ends.
+// Sits between the interpreter and its event backend and, made the interpreter's token
+// observer, watches the scanner, turning bytes, commands and events into records for a
+// sink. Without a sink it only passes the events on, with one atomic load per event; the
+// monitor makes it the observer only while it is open. The sink may be attached and
+// detached from another thread while translation runs; whoever detaches it must keep it
+// alive until the current run ends.
 class MonitorTap final : public EventServices, public TokenObserver {
  public:
   explicit MonitorTap(EventServices& events) : events_(events) {}
 
   void attach(MonitorSink* sink) { sink_.store(sink, std::memory_order_release); }
 
-  // When the last byte arrived, for the main window; nothing before the first byte.
-  std::optional<std::chrono::system_clock::time_point> lastByteTime() const;
 
   void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) override;
   void postMouseEvent(Point position, bool updateMouseCursorPosition, std::uint32_t buttonCount,
@@ -51,8 +48,6 @@ class MonitorTap final : public EventServices, public TokenObserver {
 
   EventServices& events_;
   std::atomic<MonitorSink*> sink_{nullptr};
-  // Ticks of the system clock at the last byte; 0 before the first. One store per byte.
-  std::atomic<std::chrono::system_clock::rep> lastByte_{0};
   // Bytes received and not yet part of a decided token; reader thread only.
   std::uint32_t pending_ = 0;
 };

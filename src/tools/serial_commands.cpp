@@ -186,9 +186,11 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   ConsoleAlerts alerts(err);
   MonitorTap tap(*backend.events);
   Interpreter interpreter(tap);
-  interpreter.setTokenObserver(&tap);
   EchoSink echo(out);
-  if (options.echo) tap.attach(&echo);
+  if (options.echo) {
+    tap.attach(&echo);
+    interpreter.setTokenObserver(&tap);
+  }
   PortSession session(options, backendName(*kind), alerts, interpreter, err);
   // A port that is not there yet is waited for when reconnecting; any other failure to
   // start ends the run.

@@ -60,10 +60,7 @@ void screenshot(QWidget* shown, const QString& name) {
 
 class AppTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    interpreter.setTokenObserver(&tap);
-    plugIn();
-  }
+  void SetUp() override { plugIn(); }
   // The store file as the program finds it, written by other means.
   void writeStore(const QVariantMap& stored) {
     QSettings other(storePath, QSettings::IniFormat);
@@ -169,7 +166,6 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   dialog.onOK = [&] { c.prefsOK(); };
   dialog.onCancel = [&] { c.prefsCancel(); };
   window.connectController(c);
-  window.watchBytes(tap);
   window.show();
   // The check marks of Start and Stop, then the status line, as shown.
   auto expectShown = [&](const QString& start) {
@@ -221,7 +217,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
 // cannot keep up with (this thread does not drain it while it sends) holds the reader thread
 // up in nothing: the stop comes at the feed's next look, and the monitor tells what it dropped.
 TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_reader_up) {
-  MonitorWindow monitor(tap);
+  MonitorWindow monitor(tap, interpreter);
   monitor.show();
   const std::string stream = bytes("{ESC},hold,shift.a{ESC},move,10,-5.{CR}{ESC}enter.");
   std::ostringstream traced;
@@ -252,7 +248,7 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
 // in the window's tab order; every menu and item with a mnemonic; OK is the default.
 TEST_F(AppTest, every_control_is_named_and_in_the_tab_order_and_every_menu_item_has_a_mnemonic) {
   MainWindow window;
-  MonitorWindow monitor(tap);
+  MonitorWindow monitor(tap, interpreter);
   const std::set<QAccessible::Role> takesInput{QAccessible::PushButton, QAccessible::RadioButton,
                                                QAccessible::ComboBox, QAccessible::EditableText,
                                                QAccessible::CheckBox};
