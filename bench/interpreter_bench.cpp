@@ -15,6 +15,8 @@
 
 #include "interpreter/byte_feed.h"
 #include "interpreter/interpreter.h"
+#include "monitor/monitor_queue.h"
+#include "monitor/monitor_tap.h"
 #include "platform/event_services.h"
 
 // glibc's own allocator, behind the counting functions below.
@@ -168,9 +170,19 @@ std::string mixedStream() {
 
 // One run of the interpreter per iteration, over the same interpreter so its state and
 // buffer are reused as they are between runs of translation.
-void runInterpreter(benchmark::State& state, const std::string& stream) {
+// The monitor's tap sits between the interpreter and its events, as in the programs; closed,
+// it makes no records. With `monitored` a queue is attached, as while the monitor window is
+// open: every byte, command and event is stored as a record (the queue is not drained here,
+// so most stores overwrite the oldest, which costs the same).
+void runInterpreter(benchmark::State& state, const std::string& stream, bool monitored = false) {
   DiscardingEventServices events;
-  Interpreter interpreter(events);
+  quillmote::MonitorTap tap(events);
+  quillmote::MonitorQueue queue;
+  Interpreter interpreter(tap);
+  if (monitored) {
+    interpreter.setTokenObserver(&tap);
+    tap.attach(&queue);
+  }
   // Warm-up: the first run creates the scanner's buffer. Its count shows that the
   // counting works; the runs measured below should add nothing to it.
   const std::uint64_t beforeFirstRun = heapAllocations.load(std::memory_order_relaxed);
@@ -217,6 +229,23 @@ void BM_MixedCommands(benchmark::State& state) {
   runInterpreter(state, stream);
 }
 BENCHMARK(BM_MixedCommands)->Unit(benchmark::kMillisecond);
+
+void BM_MixedCommandsMonitored(benchmark::State& state) {
+  static const std::string stream = mixedStream();
+  runInterpreter(state, stream, true);
+}
+BENCHMARK(BM_MixedCommandsMonitored)->Unit(benchmark::kMillisecond);
+
+// ESC, a key name of N letters that no key has, and its period: every byte must cost the
+// same whatever the name's length, so ten times the letters take ten times the time.
+void BM_LongUnknownName(benchmark::State& state) {
+  const std::string stream = "\033" + std::string(static_cast<std::size_t>(state.range(0)), 'x') + ".";
+  runInterpreter(state, stream);
+  state.counters["ns_per_letter"] = benchmark::Counter(
+      static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate |
+                                               benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LongUnknownName)->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -24,6 +24,9 @@
 #include <vector>
 
 #include "interpreter/interpreter.h"
+#include "monitor/monitor_lines.h"
+#include "monitor/monitor_queue.h"
+#include "monitor/monitor_tap.h"
 #include "serial/reader_thread.h"
 #include "serial/serial.h"
 #include "tools/console_alerts.h"
@@ -80,34 +83,72 @@ double percentile(std::vector<double> values, double fraction) {
   return values[static_cast<std::size_t>(fraction * (values.size() - 1))];
 }
 
+// Byte-to-event latencies over `bytes` bytes, one at a time.
+std::vector<double> latencies(int device, TimingEvents& events, int bytes) {
+  std::vector<double> measured;
+  measured.reserve(bytes);
+  for (int i = 0; i < bytes; ++i) {
+    long before = events.presses.load(std::memory_order_acquire);
+    Clock::time_point written = Clock::now();
+    if (write(device, "a", 1) != 1) std::exit(1);
+    while (events.presses.load(std::memory_order_acquire) == before) {
+    }
+    Clock::time_point arrived{Clock::duration(events.arrivedAt.load())};
+    measured.push_back(std::chrono::duration<double, std::micro>(arrived - written).count());
+  }
+  return measured;
+}
+
+void printLatencies(const char* how, const std::vector<double>& measured) {
+  std::printf("byte to event latency %s over %zu bytes: median %.1f us, 99th percentile %.1f us, "
+              "max %.1f us\n",
+              how, measured.size(), percentile(measured, 0.5), percentile(measured, 0.99),
+              percentile(measured, 1.0));
+}
+
+// The same line measured without the monitor and then with its queue attached and drained
+// as the window drains it (every 50 ms, each record made into words), in one run.
 void measureLatencyAndStop(int bytes, int stops) {
   TimingEvents events;
-  quillmote::Interpreter interpreter(events);
+  quillmote::MonitorTap tap(events);
+  quillmote::Interpreter interpreter(tap);
   quillmote::ConsoleAlerts alerts(std::cerr);
   NoRegistry registry;
   quillmote::Serial serial(alerts, interpreter, registry);
   quillmote::SerialThreadControl control;
   Line line = openLine();
-
   int fd = serial.openSerialPortWithPath(line.path.c_str(), 19200);
   if (fd <= 0) std::exit(1);
   quillmote::startReaderThread(serial, control, fd);
 
-  std::vector<double> latencies;
-  latencies.reserve(bytes);
-  for (int i = 0; i < bytes; ++i) {
-    long before = events.presses.load(std::memory_order_acquire);
-    Clock::time_point written = Clock::now();
-    if (write(line.device, "a", 1) != 1) std::exit(1);
-    while (events.presses.load(std::memory_order_acquire) == before) {
+  std::vector<double> plain = latencies(line.device, events, bytes);
+  quillmote::MonitorQueue queue;
+  tap.attach(&queue);
+  interpreter.setTokenObserver(&tap);
+  std::atomic<bool> draining{true};
+  std::size_t lines = 0;
+  std::thread window([&] {
+    quillmote::MonitorLines words;
+    std::vector<quillmote::MonitorRecord> records;
+    std::vector<std::string> text;
+    while (draining.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      records.clear();
+      queue.drain(records);
+      for (const quillmote::MonitorRecord& record : records) words.add(record, text);
+      lines += text.size();
+      text.clear();
     }
-    Clock::time_point arrived{Clock::duration(events.arrivedAt.load())};
-    latencies.push_back(std::chrono::duration<double, std::micro>(arrived - written).count());
-  }
-  std::printf("byte to event latency over %d bytes: median %.1f us, 99th percentile %.1f us, "
-              "max %.1f us\n",
-              bytes, percentile(latencies, 0.5), percentile(latencies, 0.99),
-              percentile(latencies, 1.0));
+  });
+  std::vector<double> monitored = latencies(line.device, events, bytes);
+  draining.store(false);
+  window.join();
+  interpreter.setTokenObserver(nullptr);
+  tap.attach(nullptr);
+  printLatencies("without the monitor", plain);
+  printLatencies("with the monitor draining", monitored);
+  std::printf("monitor cost at the 99th percentile: %+.1f us (%zu lines made)\n",
+              percentile(monitored, 0.99) - percentile(plain, 0.99), lines);
 
   std::vector<double> stopTimes;
   for (int i = 0; i < stops; ++i) {

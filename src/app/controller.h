@@ -21,10 +21,11 @@ class QSettings;
 
 namespace quillmote {
 
-// The seven line speeds, in the order of the rate matrix's rows.
-inline constexpr int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200};
-inline constexpr const char* kRateTitles[] = {"300", "600", "1200", "2400", "4800", "9600",
-                                              "19200"};
+// The line speeds, in the order of the rate matrix's rows: the seven a stored rate has
+// always named by its row, then the faster ones that today's adapters and devices use.
+inline constexpr int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+inline constexpr const char* kRateTitles[] = {"300",   "600",   "1200",  "2400",  "4800",
+                                              "9600",  "19200", "38400", "57600", "115200"};
 inline constexpr const char* kUnspecifiedPortTitle = "unspecified";
 
 // Everything the controller works with, made and owned by the program.
@@ -80,6 +81,8 @@ class Controller {
   const std::optional<std::string>& portPath() const { return serialPortPath; }
   // Stopped because the device went away, and waiting for it to come back.
   bool waitingForDevice() const { return unplugWatch.waiting(); }
+  // Bytes received from the device since the program started.
+  std::uint64_t bytesReceived() const { return threadControl.bytesReceived(); }
 
  private:
   void showStopped();

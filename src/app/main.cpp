@@ -16,6 +16,7 @@
 #include "app/command_line.h"
 #include "app/controller.h"
 #include "app/main_window.h"
+#include "app/monitor_window.h"
 #include "app/qt_widgets.h"
 #include "platform/backends.h"
 
@@ -88,7 +89,11 @@ int main(int argc, char** argv) {
   QSettings userDefaults;
   quillmote::MainWindow window;
   quillmote::MessageBoxAlerts alerts(&window);
-  quillmote::Interpreter interpreter(*backend.events);
+  // The monitor watches the interpreter through the tap; closed, it costs nothing.
+  quillmote::MonitorTap tap(*backend.events);
+  quillmote::Interpreter interpreter(tap);
+  quillmote::MonitorWindow monitor(tap, interpreter);
+  window.setMonitorWindow(&monitor);
   quillmote::UdevSerialRegistry registry;
   std::unique_ptr<quillmote::DeviceMonitor> deviceMonitor = quillmote::openUdevDeviceMonitor();
   quillmote::PreferencesDialog preferences(userDefaults, &window);

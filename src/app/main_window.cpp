@@ -2,7 +2,11 @@
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QAccessible>
 #include <QCloseEvent>
+#include <QTime>
+#include <QFormLayout>
+#include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -20,31 +24,66 @@ QString aboutText() {
 }
 
 MainWindow::MainWindow()
-    : start_(new QAction("Start", this)),
-      stop_(new QAction("Stop", this)),
-      preferences_(new QAction("Preferences…", this)),
-      quit_(new QAction("Quit", this)),
-      about_(new QAction("About Quillmote", this)),
-      status_(new QLabel) {
+    : start_(new QAction("&Start", this)),
+      stop_(new QAction("S&top", this)),
+      preferences_(new QAction("&Preferences…", this)),
+      quit_(new QAction("&Quit", this)),
+      about_(new QAction("&About Quillmote", this)),
+      monitor_(new QAction("&Monitor", this)),
+      status_(new QLabel("Stopped.")),
+      port_(new QLabel),
+      rate_(new QLabel),
+      lastByte_(new QLabel("none yet")),
+      startStop_(new QPushButton) {
   setWindowTitle("Quillmote");
   setWindowIcon(QIcon(":/quillmote.svg"));
   start_->setCheckable(true);
   stop_->setCheckable(true);
   quit_->setShortcut(QKeySequence::Quit);
+  preferences_->setShortcut(QKeySequence::Preferences);
 
-  QMenu* file = menuBar()->addMenu("File");
+  QMenu* file = menuBar()->addMenu("&File");
   file->addAction(start_);
   file->addAction(stop_);
   file->addSeparator();
   file->addAction(preferences_);
   file->addSeparator();
   file->addAction(quit_);
-  QMenu* help = menuBar()->addMenu("Help");
+  monitor_->setCheckable(true);
+  monitor_->setEnabled(false);  // until there is a monitor to show
+  QMenu* view = menuBar()->addMenu("&View");
+  view->addAction(monitor_);
+  QMenu* help = menuBar()->addMenu("&Help");
   help->addAction(about_);
 
-  status_->setMargin(16);
+  // The status line, the port, the rate, the last byte, and one button that starts or
+  // stops as the menu's Start and Stop do.
   status_->setMinimumWidth(360);
-  setCentralWidget(status_);
+  auto* central = new QWidget;
+  auto* form = new QFormLayout(central);
+  form->setContentsMargins(16, 16, 16, 16);
+  form->addRow(status_);
+  form->addRow("Port:", port_);
+  form->addRow("Rate:", rate_);
+  form->addRow("Last byte:", lastByte_);
+  form->addRow(startStop_);
+  setCentralWidget(central);
+  status_->setAccessibleDescription("Whether translation runs, on which port and at which rate");
+  port_->setAccessibleName("Port");
+  rate_->setAccessibleName("Rate");
+  lastByte_->setAccessibleName("Last byte received");
+  startStop_->setText("&Start");
+  startStop_->setAccessibleName("Start");
+  startStop_->setAccessibleDescription("Starts or stops translating the serial port's bytes");
+  // Labels take no focus by default; made reachable so a screen-reader user can tab to them.
+  for (QLabel* shown : {status_, port_, rate_, lastByte_}) {
+    shown->setFocusPolicy(Qt::TabFocus);
+    shown->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+  }
+  setTabOrder(status_, port_);
+  setTabOrder(port_, rate_);
+  setTabOrder(rate_, lastByte_);
+  setTabOrder(lastByte_, startStop_);
 
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     auto* trayMenu = new QMenu(this);
@@ -65,6 +104,9 @@ MainWindow::MainWindow()
 
 void MainWindow::connectController(Controller& controller) {
   controller_ = &controller;
+  // The button is the menu item that is not checked: Start while stopped, Stop while running.
+  connect(startStop_, &QPushButton::clicked, this,
+          [this] { (start_->isChecked() ? stop_ : start_)->trigger(); });
   // A menu command only asks; the check marks are the controller's to set, so the
   // toggle Qt made on the click is taken back first.
   connect(start_, &QAction::triggered, this, [this](bool checked) {
@@ -81,7 +123,30 @@ void MainWindow::connectController(Controller& controller) {
     controller_->openPrefs();
     showStatus();
   });
+  // A byte came since the last look: its time is now, give or take one look's interval.
+  auto* look = new QTimer(this);
+  connect(look, &QTimer::timeout, this, [this, seen = controller.bytesReceived()]() mutable {
+    if (controller_->bytesReceived() == seen) return;
+    seen = controller_->bytesReceived();
+    lastByte_->setText(QTime::currentTime().toString("HH:mm:ss"));
+  });
+  look->start(kLastByteLookMilliseconds);
   showStatus();
+}
+
+void MainWindow::setMonitorWindow(QWidget* monitor) {
+  monitor_->setEnabled(true);
+  connect(monitor_, &QAction::toggled, monitor, &QWidget::setVisible);
+  // Closing the monitor by its own close button takes the check mark away too.
+  monitor->installEventFilter(this);
+  monitorWindow_ = monitor;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == monitorWindow_ && (event->type() == QEvent::Hide || event->type() == QEvent::Show)) {
+    monitor_->setChecked(event->type() == QEvent::Show);
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::showStatus() {
@@ -102,8 +167,19 @@ void MainWindow::showStatus() {
                         : QString("unspecified"))
                .arg(controller_->rate());
   }
-  status_->setText(text);
+  if (status_->text() != text) {
+    status_->setText(text);
+    // The label's name is its text: screen readers announce the change of state.
+    QAccessibleEvent changed(status_, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+  }
   if (tray_) tray_->setToolTip("Quillmote: " + text);
+  port_->setText(controller_->portPath() ? QString::fromStdString(*controller_->portPath())
+                                         : QString("unspecified"));
+  rate_->setText(QString("%1 bit/s").arg(controller_->rate()));
+  bool running = start_->isChecked();
+  startStop_->setText(running ? "S&top" : "&Start");
+  startStop_->setAccessibleName(running ? "Stop" : "Start");
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 
 #include <functional>
@@ -11,6 +12,8 @@
 namespace quillmote {
 
 class Controller;
+
+inline constexpr int kLastByteLookMilliseconds = 250;
 
 // The small main window: whether translation runs, on which port, at which rate.
 // File: Start, Stop, Preferences…, Quit; Help: About. A tray icon carries the same
@@ -24,16 +27,22 @@ class MainWindow final : public QMainWindow {
   void connectController(Controller& controller);
   // Shows the state the controller's check marks now carry.
   void showStatus();
+  // View > Monitor shows and hides `monitor`, which must outlive the window.
+  void setMonitorWindow(QWidget* monitor);
 
   QAction* startAction() { return start_; }
   QAction* stopAction() { return stop_; }
   QAction* preferencesAction() { return preferences_; }
   QAction* quitAction() { return quit_; }
   QAction* aboutAction() { return about_; }
+  QAction* monitorAction() { return monitor_; }
   QLabel* statusLine() { return status_; }
+  QPushButton* startStopButton() { return startStop_; }
+  QLabel* lastByteLabel() { return lastByte_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   Controller* controller_ = nullptr;
@@ -42,8 +51,14 @@ class MainWindow final : public QMainWindow {
   QAction* preferences_;
   QAction* quit_;
   QAction* about_;
+  QAction* monitor_;
   QLabel* status_;
+  QLabel* port_;
+  QLabel* rate_;
+  QLabel* lastByte_;
+  QPushButton* startStop_;
   QSystemTrayIcon* tray_ = nullptr;
+  QWidget* monitorWindow_ = nullptr;
 };
 
 // The About text: name, version, what it does, the contact address.

@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -41,22 +42,30 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   setWindowTitle("Quillmote Preferences");
   setModal(true);
 
-  auto* rateBox = new QGroupBox("Baud rate");
+  auto* rateBox = new QGroupBox("&Baud rate");
+  rateBox->setAccessibleName("Baud rate");
   auto* rateColumn = new QVBoxLayout(rateBox);
   for (int row = 0; row < static_cast<int>(std::size(kRateTitles)); ++row) {
     auto* button = new QRadioButton(kRateTitles[row]);
+    button->setAccessibleDescription("Line speed in bits per second");
     rates_->addButton(button, row);
     rateColumn->addWidget(button);
   }
 
   auto* form = new QFormLayout;
-  form->addRow("Serial port:", popup_);
+  auto* portLabel = new QLabel("&Serial port:");
+  portLabel->setBuddy(popup_);
+  form->addRow(portLabel, popup_);
+  popup_->setAccessibleName("Serial port");
+  popup_->setAccessibleDescription("The serial port the device is connected to");
 
   keyPositions_->setToolTip(
       "For devices that mean key positions: unchecked, Quillmote types what a US keyboard "
       "types, on whatever keyboard layout the desktop uses.");
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  // Return confirms and Escape cancels, as in every dialog.
+  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     if (onOK) onOK();
   });
@@ -67,6 +76,15 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   layout->addWidget(rateBox);
   layout->addWidget(keyPositions_);
   layout->addWidget(buttons);
+
+  // Top to bottom, once every control is in the window: port, rates, OK, Cancel.
+  QWidget* previous = popup_;
+  for (QAbstractButton* rate : rates_->buttons()) {
+    setTabOrder(previous, rate);
+    previous = rate;
+  }
+  setTabOrder(previous, buttons->button(QDialogButtonBox::Ok));
+  setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
 }
 
 void PreferencesDialog::selectRateRow(int row) {

@@ -53,6 +53,7 @@ int read_char(int fd, SerialThreadControl& control) {
                                     std::chrono::microseconds(kWaitSliceMicroseconds));
       continue;
     }
+    control.noteByteReceived();
     if (byte != 0) return static_cast<std::int8_t>(byte);
     // The device sends a zero byte to ask whether we are listening. A signal during the
     // write would lose the answer, so it is written again; a full or dead line is not

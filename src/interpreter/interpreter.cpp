@@ -32,6 +32,7 @@ void Interpreter::releaseEverythingHeld() {
     mouse.MBState = {0, 0, 0};
     mouse.mouse_post();
   }
+  if (auto* watcher = context_.watching()) watcher->inputEnded();
 }
 
 int Interpreter::do_quillmote(ByteSource& feed) {
@@ -39,6 +40,7 @@ int Interpreter::do_quillmote(ByteSource& feed) {
   context_.feed = &feed;
   int result = scanner_run(scanner_);
   context_.feed = nullptr;
+  if (auto* watcher = context_.watching()) watcher->inputEnded();
   return result;
 }
 

@@ -32,8 +32,11 @@ class Interpreter {
   const KeyState& keyState() const { return context_.keyboard.keyState(); }
   const MouseState& mouseState() const { return context_.mouse.mouseState(); }
 
-  // Watches every token from now on; nullptr to stop watching.
-  void setTokenObserver(TokenObserver* observer) { context_.observer = observer; }
+  // Watches every token from now on; nullptr to stop watching. May be called from another
+  // thread while a run is in progress; an observer taken away must live until the run ends.
+  void setTokenObserver(TokenObserver* observer) {
+    context_.observer.store(observer, std::memory_order_release);
+  }
 
  private:
   ScannerContext context_;

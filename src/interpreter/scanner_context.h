@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <atomic>
+#include <climits>
+#include <string>
 #include <string_view>
 
 #include "interpreter/byte_feed.h"
@@ -18,16 +21,45 @@ class TokenObserver {
   // Called before the action runs, with the rule number (1 to 26) and the token.
   virtual void tokenDecided(int rule, std::string_view token) = 0;
   virtual void actionDone(StartCondition after) = 0;
+  // The scanner asks the feed for a byte (it may wait for one), and the byte it got.
+  virtual void byteRequested() {}
+  virtual void byteReceived(unsigned char) {}
+  // A run has ended, or the program let up what it held: nothing more follows for now.
+  virtual void inputEnded() {}
 };
 
 // Everything the rule actions work on: the state of one interpreter.
 struct ScannerContext {
-  explicit ScannerContext(EventServices& events) : keyboard(events), mouse(events) {}
+  explicit ScannerContext(EventServices& events) : keyboard(events), mouse(events) {
+    longToken.reserve(kInitialBufferCapacity + 2);
+  }
 
   KeyboardCommands keyboard;
   MouseCommands mouse;
   ByteSource* feed = nullptr;
-  TokenObserver* observer = nullptr;
+  // Set and cleared from another thread while a run is in progress (the monitor opens and
+  // closes); without one, watching costs one load per byte and token.
+  std::atomic<TokenObserver*> observer{nullptr};
+  TokenObserver* watching() const { return observer.load(std::memory_order_acquire); }
+
+  // The scanner's buffer starts with room for this many bytes.
+  static constexpr int kInitialBufferCapacity = 16384;
+  // A token too long for the generated scanner's bounded patterns: its bytes so far, the
+  // start condition it began in, and the room kept for them, grown as the scanner's
+  // buffer grows (doubled, or by an eighth near the int limit) so it is never realloc'd
+  // per byte.
+  std::string longToken;
+  int longTokenCondition = 0;
+  int longTokenCapacity = kInitialBufferCapacity;
+
+  void growLongTokenBuffer() {
+    while (static_cast<int>(longToken.size()) >= longTokenCapacity - 1) {
+      longTokenCapacity = longTokenCapacity > INT_MAX / 2
+                              ? longTokenCapacity + longTokenCapacity / 8
+                              : longTokenCapacity * 2;
+      longToken.reserve(static_cast<std::size_t>(longTokenCapacity) + 2);
+    }
+  }
 };
 
 // The generated scanner behind a small interface, so nothing else sees flex's macros.

@@ -3,23 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
-#include "platform/key_code_translation.h"
+#include "platform/trace_format.h"
 
 namespace quillmote {
 namespace {
-
-// Whole numbers print as such; anything else with %g.
-void printCoordinate(std::ostream& out, float value) {
-  char text[64];
-  if (std::isfinite(value) && std::trunc(value) == value) {
-    std::snprintf(text, sizeof text, "%.0f", static_cast<double>(value));
-  } else {
-    std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
-  }
-  out << text;
-}
 
 int confine(float value, int size) {
   // NaN cannot come from whole offsets, but must not reach the integer conversion.
@@ -40,10 +28,7 @@ void TraceEventServices::endLine() {
 
 void TraceEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode,
                                            bool keyDown) {
-  out_ << "key " << keyCode << (keyDown ? " down" : " up");
-  if (std::optional<KeyCodeTranslation> key = translateKeyCode(keyCode)) {
-    out_ << "  # " << key->name;
-  }
+  out_ << keyEventLine(keyCode, keyDown);
   endLine();
 }
 
@@ -51,22 +36,14 @@ void TraceEventServices::postMouseEvent(Point position, bool updateMouseCursorPo
                                         std::uint32_t, bool leftButton,
                                         bool rightButton, bool thirdButton) {
   if (updateMouseCursorPosition) moveSimulatedPointer(position);
-  out_ << "mouse ";
-  printCoordinate(out_, position.x);
-  out_ << ' ';
-  printCoordinate(out_, position.y);
-  out_ << " update=" << (updateMouseCursorPosition ? 1 : 0) << " buttons="
-       << (leftButton ? 1 : 0) << ' ' << (rightButton ? 1 : 0) << ' '
-       << (thirdButton ? 1 : 0);
+  out_ << mouseEventLine(position, updateMouseCursorPosition, leftButton, rightButton,
+                        thirdButton);
   endLine();
 }
 
 void TraceEventServices::warpMouseCursorPosition(Point position) {
   moveSimulatedPointer(position);
-  out_ << "warp ";
-  printCoordinate(out_, position.x);
-  out_ << ' ';
-  printCoordinate(out_, position.y);
+  out_ << warpLine(position);
   endLine();
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "serial/line_speeds.h"
 #include "serial/serial.h"
 
 namespace quillmote {
@@ -17,31 +18,6 @@ namespace {
 // "%s(%d)" of the error number, taken by the caller right after the failing call.
 std::string systemError(int errorNumber) {
   return std::string(std::strerror(errorNumber)) + "(" + std::to_string(errorNumber) + ")";
-}
-
-// glibc also takes the plain number, other C libraries do not.
-bool speedCode(int baud, speed_t& code) {
-  switch (baud) {
-    case 50: code = B50; return true;
-    case 75: code = B75; return true;
-    case 110: code = B110; return true;
-    case 134: code = B134; return true;
-    case 150: code = B150; return true;
-    case 200: code = B200; return true;
-    case 300: code = B300; return true;
-    case 600: code = B600; return true;
-    case 1200: code = B1200; return true;
-    case 1800: code = B1800; return true;
-    case 2400: code = B2400; return true;
-    case 4800: code = B4800; return true;
-    case 9600: code = B9600; return true;
-    case 19200: code = B19200; return true;
-    case 38400: code = B38400; return true;
-    case 57600: code = B57600; return true;
-    case 115200: code = B115200; return true;
-    case 230400: code = B230400; return true;
-  }
-  return false;
 }
 
 // USB serial adapters otherwise hold received bytes for up to 16 ms. Not every
@@ -75,9 +51,8 @@ int Serial::openSerialPortWithPath(const char* path, int baud) {
 
   termios options = gOriginalTTYAttrs;
   cfmakeraw(&options);
-  speed_t speed = B0;
-  bool rateKnown = speedCode(baud, speed);
-  if (rateKnown) cfsetspeed(&options, speed);
+  std::optional<speed_t> speed = speedCode(baud);
+  if (speed) cfsetspeed(&options, *speed);
   // The driver sends XOFF and XON to the device as its input queue fills and drains;
   // IXON stays off, so those bytes arriving from the device are data.
   options.c_iflag |= IXOFF;
@@ -91,7 +66,7 @@ int Serial::openSerialPortWithPath(const char* path, int baud) {
 
   // A rate with no speed code would leave the line at its old rate unnoticed: refuse
   // it where the driver refuses settings.
-  if (!rateKnown) return refuse("Error setting tty attributes ", EINVAL, fd);
+  if (!speed) return refuse("Error setting tty attributes ", EINVAL, fd);
   if (tcsetattr(fd, TCSANOW, &options) == -1) {
     return refuse("Error setting tty attributes ", errno, fd);
   }

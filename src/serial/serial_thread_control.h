@@ -31,6 +31,15 @@ class SerialThreadControl {
   void noteLineHungUp() { lineHungUp_.store(true); }
   bool lineHungUp() const { return lineHungUp_.load(); }
 
+  // The feed received a byte; how many so far, for whoever shows when the last one came.
+  // A counter rather than a clock: reading a clock at every byte would cost more than the
+  // byte's interpretation. Written by the reader thread alone.
+  void noteByteReceived() {
+    bytesReceived_.store(bytesReceived_.load(std::memory_order_relaxed) + 1,
+                         std::memory_order_relaxed);
+  }
+  std::uint64_t bytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
+
   // The reader thread has finished the interpreter for this run.
   void allDone();
   bool isDone() const { return isDone_.load(); }
@@ -46,6 +55,7 @@ class SerialThreadControl {
   std::atomic<bool> doExit{false};
   std::atomic<bool> isDone_{false};
   std::atomic<bool> lineHungUp_{false};
+  std::atomic<std::uint64_t> bytesReceived_{0};
 };
 
 }  // namespace quillmote

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string>
 
+#include "serial/line_speeds.h"
 #include "tools/doctor.h"
 #include "tools/serial_commands.h"
 #include "tools/trace_command.h"
@@ -41,8 +42,8 @@ int main(int argc, char** argv) {
       "run", "Translate a serial port's bytes until Ctrl+C or SIGTERM");
   run->add_option("--port", runOptions.port, "Serial port path, e.g. /dev/ttyUSB0")
       ->required();
-  run->add_option("--baud", runOptions.baud, "Line speed: 300, 600, 1200, 2400, 4800, 9600 "
-                                             "or 19200 (default 9600)");
+  run->add_option("--baud", runOptions.baud,
+                  "Line speed in bit/s: any speed Linux has, 50 to 4000000 (default 9600)");
   run->add_option("--backend", runOptions.backend,
                   "Event backend: xtest (X11), uinput (Wayland, console) or trace (print "
                   "the events); default: QUILLMOTE_BACKEND, else xtest under X11, else uinput")
@@ -57,6 +58,9 @@ int main(int argc, char** argv) {
   run->add_option("--layout", runOptions.layout,
                   "The desktop's keyboard layout for the uinput backend, as XKB names: de, fr, "
                   "us:dvorak (default: QUILLMOTE_LAYOUT, else /etc/default/keyboard, else us)");
+  run->add_flag("--echo", runOptions.echo,
+                "Print each byte received, each command as Quillmote took it, and the events "
+                "posted for it in the trace's words");
 
   quillmote::DoctorOptions doctorOptions;
   CLI::App* doctor = app.add_subcommand(
@@ -90,11 +94,11 @@ int main(int argc, char** argv) {
   }
   if (app.got_subcommand("ports")) return quillmote::runPorts(std::cout, std::cerr);
   if (run->parsed()) {
-    if (std::ranges::find(quillmote::kAllowedRates, runOptions.baud) ==
-        std::end(quillmote::kAllowedRates)) {
+    if (!quillmote::speedCode(runOptions.baud)) {
       std::cerr << "quillmote-cli run: --baud " << runOptions.baud
-                << " is not a rate Quillmote uses; allowed: 300, 600, 1200, 2400, 4800, "
-                   "9600, 19200\n";
+                << " is not a speed Linux has; allowed:";
+      for (const quillmote::LineSpeed& speed : quillmote::kLineSpeeds) std::cerr << ' ' << speed.rate;
+      std::cerr << '\n';
       return kUsageError;
     }
     return quillmote::runTranslation(runOptions, std::cout, std::cerr);

@@ -11,6 +11,8 @@
 #include <optional>
 
 #include "interpreter/interpreter.h"
+#include "monitor/monitor_lines.h"
+#include "monitor/monitor_tap.h"
 #include "platform/backends.h"
 #include "serial/device_monitor.h"
 #include "serial/reader_thread.h"
@@ -87,6 +89,24 @@ class PortSession {
   int fileDescriptor_ = -1;
 };
 
+// The monitor's lines written as they come, on the reader thread, each line flushed so
+// a person or a program watching the output sees it at once.
+class EchoSink final : public MonitorSink {
+ public:
+  explicit EchoSink(std::ostream& out) : out_(out) {}
+  void take(const MonitorRecord* records, std::size_t count) override {
+    lines_.clear();
+    for (std::size_t i = 0; i < count; ++i) monitor_.add(records[i], lines_);
+    for (const std::string& line : lines_) out_ << line << '\n';
+    if (!lines_.empty()) out_.flush();
+  }
+
+ private:
+  std::ostream& out_;
+  MonitorLines monitor_;
+  std::vector<std::string> lines_;
+};
+
 bool pathPresent(const std::string& path) {
   struct stat status {};
   return stat(path.c_str(), &status) == 0;
@@ -154,7 +174,11 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
     return 2;
   }
   KeyboardChoice keys{options.keyPositions || *keyPositions, options.layout};
-  StartedBackend backend = startBackend(*kind, out, keys);
+  // With the echo on, the trace backend's lines come from the echo, among the bytes and
+  // commands that caused them, and not a second time from the backend.
+  std::ostream silent(nullptr);
+  StartedBackend backend =
+      startBackend(*kind, options.echo && *kind == BackendKind::kTrace ? silent : out, keys);
   if (!backend.events) {
     err << "quillmote-cli run: the " << backendName(*kind) << " backend cannot start: "
         << backend.error << '\n';
@@ -168,7 +192,13 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   }
 
   ConsoleAlerts alerts(err);
-  Interpreter interpreter(*backend.events);
+  MonitorTap tap(*backend.events);
+  Interpreter interpreter(tap);
+  EchoSink echo(out);
+  if (options.echo) {
+    tap.attach(&echo);
+    interpreter.setTokenObserver(&tap);
+  }
   PortSession session(options, backendName(*kind), alerts, interpreter, err);
   // A port that is not there yet is waited for when reconnecting; any other failure to
   // start ends the run.

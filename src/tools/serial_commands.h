@@ -6,9 +6,6 @@
 
 namespace quillmote {
 
-// The rates a device may use, in bits per second.
-inline constexpr int kAllowedRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200};
-
 // Lists the machine's serial ports: display name, path and model. Returns 0, or 1
 // when the device registry could not be asked.
 int runPorts(std::ostream& out, std::ostream& err);
@@ -24,6 +21,9 @@ struct RunOptions {
   bool keyPositions = false;
   // The uinput backend's keyboard layout, LAYOUT[:VARIANT]; empty: the one assumed.
   std::string layout;
+  // Prints on `out`, as they happen, the bytes received, each command the scanner takes
+  // and the events posted for it, in the trace format's words.
+  bool echo = false;
 };
 
 // Translates the port's bytes until SIGINT or SIGTERM, then stops as the desktop

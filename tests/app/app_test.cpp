@@ -3,17 +3,22 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "app/controller.h"
 #include "app/main_window.h"
+#include "app/monitor_window.h"
 #include "app/qt_widgets.h"
 #include "platform/trace_event_services.h"
 #include "support/child_process.h"
@@ -46,6 +51,12 @@ void whileModal(const std::function<void()>& act, const std::function<void(QWidg
   guard.callOnTimeout([] { if (auto* w = qApp->activeModalWidget()) w->close(); });
   guard.start(3000);
   act();
+}
+
+// With QUILLMOTE_SCREENSHOT_DIR set, windows as the tests show them become the guide's pictures.
+void screenshot(QWidget* shown, const QString& name) {
+  QString dir = qEnvironmentVariable("QUILLMOTE_SCREENSHOT_DIR");
+  EXPECT_TRUE(dir.isEmpty() || shown->grab().save(dir + "/" + name + ".png")) << dir.toStdString();
 }
 
 class AppTest : public ::testing::Test {
@@ -96,7 +107,8 @@ class AppTest : public ::testing::Test {
   LiveTrace trace;
   std::ostream traceStream{&trace};
   TraceEventServices events{traceStream, ScreenSize{}, GlobalMousePoint{}};
-  Interpreter interpreter{events};
+  MonitorTap tap{events};
+  Interpreter interpreter{tap};
   Scripted scripted;
   RecordingAlerts alerts;
   std::vector<bool> keyPositionsUsed;  // what each start told the backend
@@ -191,6 +203,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
     whileModal([&] { window.preferencesAction()->trigger(); }, [&](QWidget*) {
       dialog.portPopup()->setCurrentIndex(1);
       dialog.rateButtons()->button(rateRow)->click();
+      screenshot(&dialog, "preferences");
       auto* buttons = dialog.findChild<QDialogButtonBox*>();
       ASSERT_TRUE(buttons && buttons->isVisible()) << "no buttons shown";
       buttons->button(button)->click();
@@ -202,12 +215,89 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   ASSERT_EQ(settings.value("serialPortPath").toString(), port);
   for (int twice = 0; twice < 2; ++twice) window.startAction()->trigger();
   expectShown("10 Running: " + port + " at 2400 ");
-  choose(1, QDialogButtonBox::Ok);  // while running: translation restarts at 600
+  choose(9, QDialogButtonBox::Ok);  // while running: translation restarts at 115200
   termios line{};  // the program's settings while it holds the line, restored at its close
   tcgetattr(device->portFd(), &line);
-  EXPECT_EQ(cfgetospeed(&line), B600);
-  window.stopAction()->trigger();
-  expectShown("01 Stopped. Port: " + port + ", 600 ");
+  EXPECT_EQ(cfgetospeed(&line), B115200);
+  device->send("a");  // the last byte's time is shown; the button stops as Stop does
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.lastByteLabel()->text().contains(':'); }));
+  EXPECT_EQ(window.startStopButton()->text(), "S&top");
+  screenshot(&window, "main-window");
+  window.startStopButton()->click();
+  expectShown("01 Stopped. Port: " + port + ", 115200 ");
+  EXPECT_EQ(window.startStopButton()->text(), "&Start");
+}
+
+// The monitor shows the trace tool's lines for a recorded stream among its own. A flood it
+// cannot keep up with (this thread does not drain it while it sends) holds the reader thread
+// up in nothing: the stop comes at the feed's next look, and the monitor tells what it dropped.
+TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_reader_up) {
+  MonitorWindow monitor(tap, interpreter);
+  monitor.show();
+  const std::string stream = bytes("{ESC},hold,shift.a{ESC},move,10,-5.{CR}{ESC}enter.");
+  std::ostringstream traced;
+  TraceEventServices traceTool(traced, ScreenSize{}, GlobalMousePoint{});
+  Interpreter traceToolInterpreter(traceTool);
+  for (Interpreter* run : {&interpreter, &traceToolInterpreter}) {
+    MemoryByteSource recorded(stream);
+    run->do_quillmote(recorded);
+  }
+  monitor.drain();
+  QStringList lines = monitor.view()->toPlainText().split('\n');
+  EXPECT_EQ(lines.filter(QRegularExpression("^(key|mouse|warp) ")).join('\n').toStdString() + '\n', traced.str());
+  EXPECT_TRUE(lines.contains("command 0x0D  (typed nothing: no key types it)"));
+  screenshot(&monitor, "monitor");
+  launch(onLink);
+  device->send(std::string(50000, 'a') + bytes("{ESC}enter."));
+  ASSERT_TRUE(trace.waitFor("key 36 up", 30s)) << "the reader thread was held up";
+  auto asked = std::chrono::steady_clock::now();
+  controller->doStop();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << "one slice is 0.1 s; the rest is margin";
+  monitor.hide();  // the words are what counts here: Qt's painting of them is not watched
+  monitor.drain();
+  EXPECT_TRUE(monitor.view()->toPlainText().contains("records dropped"));
+  EXPECT_LE(monitor.view()->blockCount(), MonitorWindow::kKeptLines);
+}
+
+// Each window as a screen reader walks it: every control named, every one that takes input
+// in the window's tab order; every menu and item with a mnemonic; OK is the default.
+TEST_F(AppTest, every_control_is_named_and_in_the_tab_order_and_every_menu_item_has_a_mnemonic) {
+  MainWindow window;
+  MonitorWindow monitor(tap, interpreter);
+  const std::set<QAccessible::Role> takesInput{QAccessible::PushButton, QAccessible::RadioButton,
+                                               QAccessible::ComboBox, QAccessible::EditableText,
+                                               QAccessible::CheckBox};
+  for (QWidget* shown : std::initializer_list<QWidget*>{&window, &dialog, &monitor}) {
+    shown->show();
+    std::set<QObject*> tabOrder;
+    for (QWidget* w = shown->nextInFocusChain(); w != shown; w = w->nextInFocusChain()) {
+      if (w->focusPolicy() & Qt::TabFocus) tabOrder.insert(w);
+    }
+    std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+      for (int i = 0; i < node->childCount(); ++i) {
+        QAccessibleInterface* child = node->child(i);
+        QString what = child->object() ? child->object()->metaObject()->className() : "?";
+        bool control = takesInput.contains(child->role()) || child->role() == QAccessible::MenuItem ||
+                       child->role() == QAccessible::StaticText;
+        if (control && !child->state().invisible) {
+          EXPECT_FALSE(child->text(QAccessible::Name).isEmpty()) << what.toStdString() << " unnamed";
+        }
+        if (takesInput.contains(child->role()) && child->object()->isWidgetType()) {
+          EXPECT_TRUE(tabOrder.contains(child->object())) << child->text(QAccessible::Name).toStdString();
+        }
+        walk(child);
+      }
+    };
+    walk(QAccessible::queryAccessibleInterface(shown));
+    shown->hide();
+  }
+  for (QAction* menu : window.menuBar()->actions()) {
+    EXPECT_TRUE(menu->text().contains('&')) << menu->text().toStdString();
+    for (QAction* item : menu->menu()->actions()) {
+      EXPECT_TRUE(item->isSeparator() || item->text().contains('&')) << item->text().toStdString();
+    }
+  }
+  EXPECT_TRUE(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isDefault());
 }
 
 TEST_F(AppTest, a_signal_quits_the_program_which_stops_translation_records_it_and_lets_keys_up) {

@@ -76,7 +76,8 @@ TEST(SerialOpen, raw_exclusive_line_at_each_rate_and_its_own_settings_back_at_cl
   own.c_lflag |= ICANON | ECHO;
   ASSERT_EQ(tcsetattr(link.line.portFd(), TCSANOW, &own), 0);
   for (auto [baud, code] : {std::pair<int, speed_t>{300, B300}, {600, B600}, {1200, B1200},
-                            {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}}) {
+                            {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200},
+                            {38400, B38400}, {57600, B57600}, {115200, B115200}, {4000000, B4000000}}) {
     int fd = link.serial.openSerialPortWithPath(link.line.portPath().c_str(), baud), held = 0;
     ASSERT_EQ(tcgetattr(fd, &set), 0) << testing::PrintToString(link.alerts.shown);
     EXPECT_EQ(std::pair(cfgetispeed(&set), cfgetospeed(&set)), std::pair(code, code));

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "support/child_process.h"
 #include "support/interpreter_harness.h"
@@ -89,6 +90,36 @@ TEST(RunCommand, reconnect_waits_for_the_port_and_goes_on_after_an_unplug) {
   EXPECT_EQ(test::withoutComments(run.output()),
             "key 56 down\nkey 0 down\nkey 0 up\nkey 56 up\nkey 11 down\nkey 11 up\n");
   EXPECT_EQ(run.errorOutput().find("Internal Error"), std::string::npos) << run.errorOutput();
+}
+
+// The echo says what each byte did in words, and its event lines are exactly the trace tool's
+// for the same bytes: a hold, a byte that types nothing, a name waiting, a move, no such key.
+TEST(RunCommand, echo_tells_bytes_and_commands_and_shows_the_trace_tools_events) {
+  const std::string first = "{ESC},hold,shift.a{CR}{ESC}ent", rest = "er.{ESC},move,10,-5.{ESC}nokey.";
+  test::PseudoTerminal line;
+  ChildProcess run = cli({"run", "--echo", "--port", line.portPath(), "--backend", "trace"});
+  auto waitFor = [&](const std::string& text) {
+    EXPECT_TRUE(run.waitForText(text, kPatience)) << text << run.output() << run.errorOutput();
+  };
+  waitFor("Translating");
+  line.send(test::bytes(first));
+  waitFor("byte t  (ent waits for its period)\n");
+  line.send(test::bytes(rest));
+  waitFor("command nokey.  -> INITIAL  (no key has this name)\n");
+  run.sendSignal(SIGTERM);
+  EXPECT_EQ(run.waitForExit(kPatience), "exit 0") << run.errorOutput();
+  ChildProcess trace = cli({"trace"}, test::bytes(first + rest));
+  EXPECT_EQ(trace.waitForExit(kPatience), "exit 0");
+  std::string events, echoed = run.output();
+  std::istringstream lines(echoed);
+  for (std::string l; std::getline(lines, l);) {
+    if (l.starts_with("key ") || l.starts_with("mouse ") || l.starts_with("warp ")) events += l + "\n";
+  }
+  EXPECT_EQ(events, trace.output());
+  for (const char* told : {"byte ESC\ncommand ESC  -> COMMAND\n", "byte .\ncommand ,shift\nkey 56 down",
+                           "command 0x0D  (typed nothing: no key types it)\n"}) {
+    EXPECT_NE(echoed.find(told), std::string::npos) << told << echoed;
+  }
 }
 
 // What the kernel says, read from sysfs: a tty with a device behind it, unless serial-core
