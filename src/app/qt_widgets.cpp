@@ -38,7 +38,7 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
       store_(store),
       popup_(new QComboBox),
       rates_(new QButtonGroup(this)),
-      keyPositions_(new QCheckBox("Press keys at their US keyboard positions")) {
+      keyPositions_(new QCheckBox("Press &keys at their US keyboard positions")) {
   setWindowTitle("Quillmote Preferences");
   setModal(true);
 
@@ -62,6 +62,7 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   keyPositions_->setToolTip(
       "For devices that mean key positions: unchecked, Quillmote types what a US keyboard "
       "types, on whatever keyboard layout the desktop uses.");
+  keyPositions_->setAccessibleDescription(keyPositions_->toolTip());
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   // Return confirms and Escape cancels, as in every dialog.
@@ -77,13 +78,15 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   layout->addWidget(keyPositions_);
   layout->addWidget(buttons);
 
-  // Top to bottom, once every control is in the window: port, rates, OK, Cancel.
+  // Top to bottom, once every control is in the window: port, rates, key positions, OK,
+  // Cancel.
   QWidget* previous = popup_;
   for (QAbstractButton* rate : rates_->buttons()) {
     setTabOrder(previous, rate);
     previous = rate;
   }
-  setTabOrder(previous, buttons->button(QDialogButtonBox::Ok));
+  setTabOrder(previous, keyPositions_);
+  setTabOrder(keyPositions_, buttons->button(QDialogButtonBox::Ok));
   setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
 }
 
