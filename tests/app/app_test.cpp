@@ -163,6 +163,7 @@ TEST_F(AppTest, unplug_stops_quietly_lets_keys_up_and_a_return_starts_again) {
   device->send(bytes("b"));
   EXPECT_TRUE(trace.waitFor("key 11 up", 5s)) << trace.text();
   announce(DeviceEvent::Kind::kRemoved);
+  EXPECT_TRUE(controller->waitingForDevice()) << "an announced removal went unheeded";
   controller->applicationWillTerminate();
   EXPECT_TRUE(launch().running()) << "a quit while waiting was recorded as stopped";
   announce(DeviceEvent::Kind::kRemoved);
@@ -233,7 +234,9 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
 // up in nothing: the stop comes at the feed's next look, and the monitor tells what it dropped.
 TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_reader_up) {
   MonitorWindow monitor(tap, interpreter);
-  monitor.show();
+  MainWindow window;
+  window.setMonitorWindow(&monitor);
+  window.monitorAction()->trigger();  // View > Monitor
   const std::string stream = bytes("{ESC},hold,shift.a{ESC},move,10,-5.{CR}{ESC}enter.");
   std::ostringstream traced;
   TraceEventServices traceTool(traced, ScreenSize{}, GlobalMousePoint{});
@@ -247,13 +250,22 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
   EXPECT_EQ(lines.filter(QRegularExpression("^(key|mouse|warp) ")).join('\n').toStdString() + '\n', traced.str());
   EXPECT_TRUE(lines.contains("command 0x0D  (typed nothing: no key types it)"));
   screenshot(&monitor, "monitor");
+  // Paused, the lines that come wait; let go, they follow.
+  monitor.pauseButton()->click();
+  MemoryByteSource typed(bytes("b"));
+  interpreter.do_quillmote(typed);
+  monitor.drain();
+  EXPECT_FALSE(monitor.view()->toPlainText().contains("byte b")) << "shown while paused";
+  monitor.pauseButton()->click();
+  EXPECT_TRUE(monitor.view()->toPlainText().contains("byte b")) << "lost in the pause";
   launch(onLink);
   device->send(std::string(50000, 'a') + bytes("{ESC}enter."));
   ASSERT_TRUE(trace.waitFor("key 36 up", 30s)) << "the reader thread was held up";
   auto asked = std::chrono::steady_clock::now();
   controller->doStop();
   EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << "one slice is 0.1 s; the rest is margin";
-  monitor.hide();  // the words are what counts here: Qt's painting of them is not watched
+  monitor.close();  // the words are what counts here: Qt's painting of them is not watched
+  EXPECT_FALSE(window.monitorAction()->isChecked()) << "closed by its own button, still checked";
   monitor.drain();
   EXPECT_TRUE(monitor.view()->toPlainText().contains("records dropped"));
   EXPECT_LE(monitor.view()->blockCount(), MonitorWindow::kKeptLines);
@@ -269,6 +281,7 @@ TEST_F(AppTest, every_control_is_named_and_in_the_tab_order_and_every_menu_item_
                                                QAccessible::CheckBox};
   for (QWidget* shown : std::initializer_list<QWidget*>{&window, &dialog, &monitor}) {
     shown->show();
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(shown)->text(QAccessible::Name).isEmpty());
     std::set<QObject*> tabOrder;
     for (QWidget* w = shown->nextInFocusChain(); w != shown; w = w->nextInFocusChain()) {
       if (w->focusPolicy() & Qt::TabFocus) tabOrder.insert(w);

@@ -117,6 +117,7 @@ TEST(RunCommand, echo_tells_bytes_and_commands_and_shows_the_trace_tools_events)
   }
   EXPECT_EQ(events, trace.output());
   for (const char* told : {"byte ESC\ncommand ESC  -> COMMAND\n", "byte .\ncommand ,shift\nkey 56 down",
+                           "command enter.  -> INITIAL\nkey 36 down",
                            "command 0x0D  (typed nothing: no key types it)\n"}) {
     EXPECT_NE(echoed.find(told), std::string::npos) << told << echoed;
   }
