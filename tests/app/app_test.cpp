@@ -252,7 +252,7 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
   screenshot(&monitor, "monitor");
   // Paused, the lines that come wait; let go, they follow.
   monitor.pauseButton()->click();
-  MemoryByteSource typed(bytes("b"));
+  MemoryByteSource typed("b");
   interpreter.do_quillmote(typed);
   monitor.drain();
   EXPECT_FALSE(monitor.view()->toPlainText().contains("byte b")) << "shown while paused";
