@@ -81,6 +81,8 @@ install(FILES ${doc_dir}/copyright DESTINATION share/doc/quillmote)
 # format; the package is native, so it is changelog.gz) and in the AppStream metadata
 # that software centres show.
 set(release_notes ${QUILLMOTE_PACKAGING_DIR}/release-notes.sh)
+set(QUILLMOTE_SCREENSHOTS_URL "" CACHE STRING
+    "Web address where docs/images is published; software centres show those screenshots")
 set(metainfo ${PROJECT_BINARY_DIR}/${QUILLMOTE_APP_ID}.metainfo.xml)
 add_custom_command(
   OUTPUT ${doc_dir}/changelog.gz
@@ -94,6 +96,7 @@ add_custom_command(
   OUTPUT ${metainfo}
   COMMAND ${release_notes} appstream ${metainfo} ${QUILLMOTE_CHANGELOG} ${PROJECT_VERSION}
           ${QUILLMOTE_PACKAGING_DIR}/quillmote.metainfo.xml.in ${QUILLMOTE_APP_ID}
+          ${QUILLMOTE_SCREENSHOTS_URL}
   DEPENDS ${release_notes} ${QUILLMOTE_CHANGELOG}
           ${QUILLMOTE_PACKAGING_DIR}/quillmote.metainfo.xml.in
   COMMENT "Writing the AppStream metadata with the releases in CHANGELOG.md"

@@ -3,12 +3,15 @@
 # Makes the release notes that the package and the software centres carry out of
 # CHANGELOG.md, so that they are written once, for users, and cannot disagree:
 #   release-notes.sh debian OUTPUT CHANGELOG VERSION MAINTAINER          Debian changelog
-#   release-notes.sh appstream OUTPUT CHANGELOG VERSION TEMPLATE APP_ID  AppStream metainfo
+#   release-notes.sh appstream OUTPUT CHANGELOG VERSION TEMPLATE APP_ID [SCREENSHOTS_URL]
+#                                                                        AppStream metainfo
 # A version is a "## VERSION - YYYY-MM-DD" heading followed by "- " items, each item
 # perhaps going on over indented lines. VERSION is the one being built: the newest
 # section must be it, so that a release is never made without its notes.
 # The appstream form copies TEMPLATE, putting the releases in place of its @RELEASES@ line
-# and the application's id in place of @APP_ID@.
+# and the application's id in place of @APP_ID@. Software centres take screenshots only
+# from the web: with SCREENSHOTS_URL, the web address where the user guide's docs/images
+# are published, its pictures go in place of @SCREENSHOTS@; without it, that line goes.
 set -euo pipefail
 export LC_ALL=C
 
@@ -90,8 +93,21 @@ case "$format" in
       { print "          <li>" escape(substr($0, 6)) "</li>" }
       END { close_version() }
     ' <<<"$facts")"
-    awk -v releases="$releases" -v app_id="$2" '
+    screenshots=""
+    if [[ -n "${3:-}" ]]; then
+      screenshots="  <screenshots>"
+      for shot in "main-window:The main window while translating:default" \
+        "monitor:The monitor during a short session:" "preferences:The preferences window:"; do
+        IFS=: read -r picture caption kind <<<"$shot"
+        screenshots+=$'\n'"    <screenshot${kind:+ type=\"$kind\"}>"
+        screenshots+=$'\n'"      <caption>$caption</caption>"
+        screenshots+=$'\n'"      <image>${3%/}/$picture.png</image>"$'\n'"    </screenshot>"
+      done
+      screenshots+=$'\n'"  </screenshots>"
+    fi
+    awk -v releases="$releases" -v app_id="$2" -v screenshots="$screenshots" '
       /^ *@RELEASES@$/ { print "  <releases>\n" releases "\n  </releases>"; next }
+      /^ *@SCREENSHOTS@$/ { if (screenshots != "") print screenshots; next }
       { gsub(/@APP_ID@/, app_id); print }
     ' "$1" >"$output.new"
     ;;
