@@ -96,9 +96,10 @@ add_custom_command(
   OUTPUT ${metainfo}
   COMMAND ${release_notes} appstream ${metainfo} ${QUILLMOTE_CHANGELOG} ${PROJECT_VERSION}
           ${QUILLMOTE_PACKAGING_DIR}/quillmote.metainfo.xml.in ${QUILLMOTE_APP_ID}
-          ${QUILLMOTE_SCREENSHOTS_URL}
+          ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${QUILLMOTE_SCREENSHOTS_URL}
   DEPENDS ${release_notes} ${QUILLMOTE_CHANGELOG}
           ${QUILLMOTE_PACKAGING_DIR}/quillmote.metainfo.xml.in
+          ${PROJECT_SOURCE_DIR}/docs/user-guide.md
   COMMENT "Writing the AppStream metadata with the releases in CHANGELOG.md"
   VERBATIM)
 add_custom_target(release_notes ALL DEPENDS ${doc_dir}/changelog.gz ${metainfo})

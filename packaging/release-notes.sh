@@ -3,7 +3,7 @@
 # Makes the release notes that the package and the software centres carry out of
 # CHANGELOG.md, so that they are written once, for users, and cannot disagree:
 #   release-notes.sh debian OUTPUT CHANGELOG VERSION MAINTAINER          Debian changelog
-#   release-notes.sh appstream OUTPUT CHANGELOG VERSION TEMPLATE APP_ID [SCREENSHOTS_URL]
+#   release-notes.sh appstream OUTPUT CHANGELOG VERSION TEMPLATE APP_ID GUIDE [SCREENSHOTS_URL]
 #                                                                        AppStream metainfo
 # A version is a "## VERSION - YYYY-MM-DD" heading followed by "- " items, each item
 # perhaps going on over indented lines. VERSION is the one being built: the newest
@@ -11,7 +11,8 @@
 # The appstream form copies TEMPLATE, putting the releases in place of its @RELEASES@ line
 # and the application's id in place of @APP_ID@. Software centres take screenshots only
 # from the web: with SCREENSHOTS_URL, the web address where the user guide's docs/images
-# are published, its pictures go in place of @SCREENSHOTS@; without it, that line goes.
+# are published, the pictures of GUIDE (the user guide), with its captions and the first
+# as the default, go in place of @SCREENSHOTS@; without it, that line goes.
 set -euo pipefail
 export LC_ALL=C
 
@@ -94,16 +95,17 @@ case "$format" in
       END { close_version() }
     ' <<<"$facts")"
     screenshots=""
-    if [[ -n "${3:-}" ]]; then
-      screenshots="  <screenshots>"
-      for shot in "main-window:The main window while translating:default" \
-        "monitor:The monitor during a short session:" "preferences:The preferences window:"; do
-        IFS=: read -r picture caption kind <<<"$shot"
-        screenshots+=$'\n'"    <screenshot${kind:+ type=\"$kind\"}>"
-        screenshots+=$'\n'"      <caption>$caption</caption>"
-        screenshots+=$'\n'"      <image>${3%/}/$picture.png</image>"$'\n'"    </screenshot>"
-      done
-      screenshots+=$'\n'"  </screenshots>"
+    if [[ -n "${4:-}" ]]; then
+      screenshots="$(awk -v url="${4%/}" '
+        match($0, /^!\[[^]]*\]\(images\/[^)]*\)$/) {
+          caption = $0; sub(/^!\[/, "", caption); sub(/\].*/, "", caption)
+          gsub(/&/, "\\&amp;", caption); gsub(/</, "\\&lt;", caption); gsub(/>/, "\\&gt;", caption)
+          image = $0; sub(/^.*\(images\//, "", image); sub(/\)$/, "", image)
+          print "    <screenshot" (shots++ ? "" : " type=\"default\"") ">"
+          print "      <caption>" caption "</caption>\n      <image>" url "/" image "</image>"
+          print "    </screenshot>"
+        }' "$3")"
+      screenshots="  <screenshots>"$'\n'"$screenshots"$'\n'"  </screenshots>"
     fi
     awk -v releases="$releases" -v app_id="$2" -v screenshots="$screenshots" '
       /^ *@RELEASES@$/ { print "  <releases>\n" releases "\n  </releases>"; next }

@@ -15,7 +15,8 @@ source_dir="$(dirname "$0")/../.."
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$1/CMakeCache.txt")"
 id="$(basename "$work"/root/usr/share/metainfo/*.metainfo.xml .metainfo.xml)"
 "$source_dir/packaging/release-notes.sh" appstream "$work/shots.xml" "$source_dir/CHANGELOG.md" \
-  "$version" "$source_dir/packaging/quillmote.metainfo.xml.in" "$id" https://example.org/images
+  "$version" "$source_dir/packaging/quillmote.metainfo.xml.in" "$id" \
+  "$source_dir/docs/user-guide.md" https://example.org/images
 appstreamcli validate --no-net --strict "$work/shots.xml"
 [[ "$(grep -c '<image>https://example.org/images/[a-z-]*.png</image>' "$work/shots.xml")" == 3 ]]
 findings="$(desktop-file-validate "$work"/root/usr/share/applications/*.desktop 2>&1 || true)"
