@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "interpreter/byte_feed.h"
+#include "interpreter/byte_source.h"
 #include "interpreter/start_condition.h"
 #include "keyboard/keyboard_commands.h"
 #include "mouse/mouse_commands.h"
