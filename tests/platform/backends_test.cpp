@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 
 TEST(UInputOpen, without_the_module_says_how_to_load_it) {
   std::string error;
-  EXPECT_EQ(UInputEventServices::open("/nonexistent/uinput", nullptr, error), nullptr);
+  EXPECT_EQ(UInputEventServices::open("/nonexistent/uinput", UInputDesktop{}, error), nullptr);
   EXPECT_NE(error.find("modprobe uinput"), error.npos) << error;
 }
 
