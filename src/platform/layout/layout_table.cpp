@@ -14,10 +14,9 @@
 namespace quillmote {
 namespace {
 
-constexpr std::uint32_t kEvdevToXkb = 8;
 // Layouts that have AltGr put it on the right Alt key; some also name a key no keyboard has.
-constexpr std::uint32_t kUsualLevel3Key = KEY_RIGHTALT + kEvdevToXkb;
-constexpr std::uint32_t kSpaceKey = KEY_SPACE + kEvdevToXkb;
+constexpr std::uint32_t kUsualLevel3Key = KEY_RIGHTALT + kXkbKeyCodeOffset;
+constexpr std::uint32_t kSpaceKey = KEY_SPACE + kXkbKeyCodeOffset;
 constexpr char kFirstPrintable = ' ';
 constexpr char kLastPrintable = '~';
 
@@ -117,7 +116,7 @@ LayoutTable::LayoutTable(xkb_keymap* keymap, std::uint32_t layout, std::string n
     PositionTyping& typing = typings_[entry & 0x7F][shifted ? 1 : 0];
 
     xkb_state_update_mask(state.get(), shifted ? shiftMask : 0, 0, 0, 0, 0, layout);
-    if (xkb_state_key_get_one_sym(state.get(), position->evdevCode + kEvdevToXkb) == keysym) {
+    if (xkb_state_key_get_one_sym(state.get(), position->evdevCode + kXkbKeyCodeOffset) == keysym) {
       typing.kind = PositionTyping::Kind::kAsIs;
     } else if (auto found = easiest.find(keysym); found != easiest.end()) {
       typing.kind = PositionTyping::Kind::kChord;

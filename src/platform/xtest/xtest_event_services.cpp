@@ -4,25 +4,17 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 #include <algorithm>
-#include <cmath>
+#include <cstring>
 
 #include "platform/key_code_translation.h"
 
 namespace quillmote {
 namespace {
 
-// X key codes are evdev codes plus 8 on every server that uses the evdev rules.
-constexpr int kEvdevToXKeyCode = 8;
 // X button numbers of the left, right and third button.
 constexpr unsigned int kXButtons[3] = {1, 3, 2};
-
-int toXCoordinate(float value) {
-  if (std::isnan(value)) return 0;
-  return static_cast<int>(std::clamp(value, -32768.0f, 32767.0f));
-}
 
 // Names the keys the device can send that this server's keymap has no symbol for.
 std::string keysWithoutSymbol(Display* display) {
@@ -30,12 +22,34 @@ std::string keysWithoutSymbol(Display* display) {
   XDisplayKeycodes(display, &minKeyCode, &maxKeyCode);
   std::string missing;
   for (const KeyCodeTranslation& key : keyCodeTranslations()) {
-    int xKeyCode = key.evdevCode + kEvdevToXKeyCode;
+    int xKeyCode = static_cast<int>(key.evdevCode + kXkbKeyCodeOffset);
     bool mapped = xKeyCode >= minKeyCode && xKeyCode <= maxKeyCode &&
                   XkbKeycodeToKeysym(display, static_cast<KeyCode>(xKeyCode), 0, 0) != NoSymbol;
     if (!mapped) missing += std::string(missing.empty() ? "" : ", ") + key.name;
   }
   return missing;
+}
+
+// Whether the server numbers keys as the evdev rules do. Asked of the keys' XKB names,
+// which say where a key sits, not of the symbols on them: on AZERTY the key with code 38
+// types q and on Russian a Cyrillic letter, yet it is still the key right of Caps Lock.
+bool usesEvdevKeyCodes(Display* display) {
+  struct NamedKey {
+    int keyCode;
+    const char* name;
+  };
+  static constexpr NamedKey kKeys[] = {{38, "AC01"}, {24, "AD01"}, {52, "AB01"}, {10, "AE01"}};
+  XkbDescPtr keyboard = XkbGetMap(display, 0, XkbUseCoreKbd);
+  if (keyboard == nullptr) return false;
+  bool evdev = XkbGetNames(display, XkbKeyNamesMask, keyboard) == Success &&
+               keyboard->names != nullptr && keyboard->names->keys != nullptr;
+  for (const NamedKey& key : kKeys) {
+    if (!evdev) break;
+    evdev = key.keyCode >= keyboard->min_key_code && key.keyCode <= keyboard->max_key_code &&
+            std::strncmp(keyboard->names->keys[key.keyCode].name, key.name, XkbKeyNameLength) == 0;
+  }
+  XkbFreeKeyboard(keyboard, 0, True);
+  return evdev;
 }
 
 }  // namespace
@@ -60,9 +74,7 @@ std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* display
     XCloseDisplay(display);
     return nullptr;
   }
-  // Key code 38 is the A key under the evdev rules; a server with other rules would
-  // receive every key on the wrong key.
-  if (XkbKeycodeToKeysym(display, 38, 0, 0) != XK_a) {
+  if (!usesEvdevKeyCodes(display)) {
     error = std::string("the X display \"") + shownName +
             "\" does not use evdev key codes (key code 38 is not the A key), so keys "
             "would arrive as the wrong keys; use QUILLMOTE_BACKEND=uinput instead.";
@@ -103,10 +115,14 @@ void XTestEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode,
 
 void XTestEventServices::sendKey(std::uint32_t keyCode, bool down) {
   XTestFakeKeyEvent(display_, keyCode, down ? True : False, CurrentTime);
+  if (keyCode < keysDown_.size()) keysDown_[keyCode] = down;
 }
 
 std::optional<std::uint32_t> XTestEventServices::lendKeyCode(std::uint32_t keysym) {
-  return serverLayout_ ? serverLayout_->lend(keysym) : std::nullopt;
+  if (!serverLayout_) return std::nullopt;
+  return serverLayout_->lend(keysym, [this](std::uint32_t keyCode) {
+    return keyCode < keysDown_.size() && keysDown_[keyCode];
+  });
 }
 
 std::string XTestEventServices::layoutDescription() const {
@@ -118,8 +134,8 @@ void XTestEventServices::postMouseEvent(Point position, bool updateMouseCursorPo
                                         bool thirdButton) {
   if (updateMouseCursorPosition) {
     warpedTo_.reset();
-    XTestFakeMotionEvent(display_, DefaultScreen(display_), toXCoordinate(position.x),
-                         toXCoordinate(position.y), CurrentTime);
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), toPointerField(position.x),
+                         toPointerField(position.y), CurrentTime);
   }
   const bool buttons[3] = {leftButton, rightButton, thirdButton};
   for (int i = 0; i < 3; ++i) {
@@ -139,8 +155,8 @@ void XTestEventServices::warpMouseCursorPosition(Point position) {
   unsigned int width = 1, height = 1, border = 0, depth = 0;
   XGetGeometry(display_, DefaultRootWindow(display_), &root, &rootX, &rootY, &width, &height,
                &border, &depth);
-  int x = std::clamp(toXCoordinate(position.x), 0, static_cast<int>(width) - 1);
-  int y = std::clamp(toXCoordinate(position.y), 0, static_cast<int>(height) - 1);
+  int x = std::clamp<int>(toPointerField(position.x), 0, static_cast<int>(width) - 1);
+  int y = std::clamp<int>(toPointerField(position.y), 0, static_cast<int>(height) - 1);
   warpedTo_ = GlobalMousePoint{static_cast<std::int16_t>(y), static_cast<std::int16_t>(x)};
 }
 
