@@ -58,8 +58,14 @@ std::optional<LayoutNames> namedUInputLayout(const std::string& option,
 std::optional<PointerMode> pointerModeNamed(const std::string& value, const std::string& origin,
                                             std::string& error);
 
-// How the uinput backend's pointer moves and over what. Absolute is the default wherever
-// the desktop's size is known (a compositor's outputs, `size`), relative elsewhere.
+// The uinput pointer's mode: `asked` (the option or a preference), else QUILLMOTE_POINTER,
+// else absolute; but absolute only where the desktop's size is known (`desktop` not empty).
+// Nothing, and why, when QUILLMOTE_POINTER names no mode.
+std::optional<PointerMode> choosePointerMode(std::optional<PointerMode> asked,
+                                             const DesktopEnvironment& environment,
+                                             DesktopBox desktop, std::string& error);
+
+// How the uinput backend's pointer moves and over what.
 struct PointerChoice {
   std::optional<PointerMode> mode;  // the --pointer option or a preference; else QUILLMOTE_POINTER
   std::optional<DesktopBox> size;   // where no compositor tells it
