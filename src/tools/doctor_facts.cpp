@@ -162,9 +162,11 @@ LayoutFacts SystemFacts::keyboardLayout(BackendKind backend) {
       facts.layout = describeLayout(*names) + " (from " + names->source + ")";
     } else if (table = followed.emplace(*compositor).current(); table) {
       facts.layout = table->name() + " (from the Wayland compositor, " + followed->groupSource() + ")";
-    } else {
-      facts.layout = "the Wayland compositor's, which it tells once Quillmote's keyboard exists";
     }
+    const std::string layoutLater =
+        table || facts.layout.size() ? ""
+                                     : "; keys are typed for the Wayland compositor's layout, "
+                                       "which it tells once Quillmote's keyboard exists";
     DesktopBox area = compositor ? compositor->desktop() : DesktopBox{};
     std::optional<PointerMode> mode = choosePointerMode(std::nullopt, environment, area, facts.error);
     if (mode == PointerMode::kAbsolute) {
@@ -176,6 +178,7 @@ LayoutFacts SystemFacts::keyboardLayout(BackendKind backend) {
     } else if (mode) {
       facts.pointer = "relative: no compositor tells the desktop's size, so moves go by steps";
     }
+    facts.pointer += layoutLater;
   }
   if (table) {
     facts.notOnKeys = table->charactersNotOnKeys();
