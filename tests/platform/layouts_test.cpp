@@ -8,7 +8,7 @@
 
 #include <fstream>
 
-#include "interpreter/byte_feed.h"
+#include "interpreter/byte_source.h"
 #include "interpreter/interpreter.h"
 #include "keyboard/key_tables.h"
 #include "platform/layout/assumed_layout.h"

@@ -13,7 +13,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "interpreter/byte_feed.h"
+#include "interpreter/byte_source.h"
 #include "interpreter/interpreter.h"
 #include "platform/key_code_translation.h"
 #include "platform/uinput/uinput_event_services.h"

@@ -3,7 +3,7 @@
 
 #include <linux/input-event-codes.h>
 
-#include "keyboard/key_tables.h"
+#include "keyboard/us_keyboard.h"
 #include "platform/key_code_translation.h"
 
 namespace quillmote {

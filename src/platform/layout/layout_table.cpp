@@ -8,7 +8,7 @@
 #include <map>
 #include <memory>
 
-#include "keyboard/key_tables.h"
+#include "keyboard/us_keyboard.h"
 #include "platform/key_code_translation.h"
 
 namespace quillmote {
@@ -105,11 +105,10 @@ LayoutTable::LayoutTable(xkb_keymap* keymap, std::uint32_t layout, std::string n
   }
 
   // Each US position as the US keyboard types it, from the one character table.
-  KeyTables tables;
-  tables.InitUSKeyCodes();
+  const std::array<std::uint16_t, 256> usEntries = USCharacterEntries();
   StatePointer state(xkb_state_new(keymap), &xkb_state_unref);
   for (char character = kFirstPrintable; character <= kLastPrintable; ++character) {
-    std::uint16_t entry = tables.characterEntry(static_cast<unsigned char>(character));
+    std::uint16_t entry = usEntries[static_cast<unsigned char>(character)];
     std::optional<KeyCodeTranslation> position = translateKeyCode(entry & 0xFF);
     if (entry == kNoCharacterEntry || !position) continue;
     const bool shifted = (entry & kShiftFlag) != 0;
