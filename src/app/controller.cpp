@@ -6,8 +6,6 @@
 
 #include <iterator>
 
-#include "serial/reader_thread.h"
-
 namespace quillmote {
 namespace {
 
@@ -53,8 +51,10 @@ Controller::Controller(ControllerParts parts)
       menuItemRunning(parts.menuItemRunning),
       menuItemStopped(parts.menuItemStopped),
       useKeyPositions_(std::move(parts.useKeyPositions)),
-      serialHandler(parts.alerts, parts.interpreter, parts.registry),
-      unplugWatch(parts.deviceMonitor) {
+      session(parts.alerts, parts.interpreter, parts.registry, parts.deviceMonitor) {
+  session.setBeforeReading([this] {
+    if (useKeyPositions_) useKeyPositions_(pressKeyPositions);
+  });
   lookTimer.setInterval(kLookIntervalMilliseconds);
   QObject::connect(&lookTimer, &QTimer::timeout, &lookTimer, [this] { lookAtDevice(); });
   if (parts.deviceMonitor != nullptr && parts.deviceMonitor->descriptor() >= 0) {
@@ -79,7 +79,7 @@ void Controller::showStopped() {
 }
 
 void Controller::doStart() {
-  if (isRunning) return;
+  if (session.running()) return;
   StartOrStop inProgress(startingOrStopping, announcements.get());
   // Only an absent path is unspecified: "/dev/null" goes on to the open and fails there.
   if (!serialPortPath) {
@@ -89,17 +89,19 @@ void Controller::doStart() {
     showStopped();
     return;
   }
-  serialPortFileDescriptor =
-      serialHandler.openSerialPortWithPath(serialPortPath->c_str(), baudRate);
-  if (serialPortFileDescriptor <= 0) return;  // the open has shown why
-  if (useKeyPositions_) useKeyPositions_(pressKeyPositions);
-  if (!startReaderThread(serialHandler, threadControl, serialPortFileDescriptor)) {
-    serialHandler.closeSerialPortWithDescriptor(serialPortFileDescriptor);
-    alerts_.criticalAlert("Could not start the reader thread.");
-    return;
+  showStarted(session.start(*serialPortPath, baudRate));
+}
+
+void Controller::showStarted(TranslationSession::Started started) {
+  switch (started) {
+    case TranslationSession::Started::kOpenFailed:
+      return;  // the open has shown why
+    case TranslationSession::Started::kNoThread:
+      alerts_.criticalAlert("Could not start the reader thread.");
+      return;
+    case TranslationSession::Started::kRunning:
+      break;
   }
-  isRunning = true;
-  unplugWatch.stopWaiting();
   lookTimer.start();
   menuItemRunning.setState(true);
   menuItemStopped.setState(false);
@@ -107,49 +109,46 @@ void Controller::doStart() {
 
 void Controller::doStop() {
   // A stop asked for while the device is away also ends the wait for it.
-  unplugWatch.stopWaiting();
-  stopTranslation(false);
-  keepLookingWhileNeeded();
-}
-
-void Controller::stopTranslation(bool deviceGone) {
-  if (!isRunning) return;
-  StartOrStop inProgress(startingOrStopping, announcements.get());
-  stopReaderThread(threadControl);
-  // Only now: the reader thread no longer touches the descriptor.
-  if (serialPortFileDescriptor > 0) {
-    serialHandler.closeSerialPortWithDescriptor(serialPortFileDescriptor, deviceGone);
+  if (session.running()) {
+    StartOrStop inProgress(startingOrStopping, announcements.get());
+    session.stop();
+    showStopped();
+  } else {
+    session.stop();
   }
-  // Keys and buttons the device held down have nobody left to let them up.
-  if (deviceGone) interpreter_.releaseEverythingHeld();
-  isRunning = false;
-  showStopped();
+  keepLookingWhileNeeded();
 }
 
 void Controller::lookAtDevice() {
   if (startingOrStopping) return;
-  switch (unplugWatch.look(serialPortPath.value_or(""), isRunning,
-                           threadControl.lineHungUp(), UnplugWatch::Clock::now())) {
-    case UnplugWatch::Step::kNothing:
+  TranslationSession::Seen seen = TranslationSession::Seen::kNothing;
+  {
+    StartOrStop inProgress(startingOrStopping, announcements.get());
+    seen = session.look(UnplugWatch::Clock::now());
+  }
+  switch (seen) {
+    case TranslationSession::Seen::kNothing:
       break;
-    case UnplugWatch::Step::kStopUnplugged:
-      stopTranslation(true);
+    case TranslationSession::Seen::kUnplugged:
+      showStopped();
       break;
-    case UnplugWatch::Step::kStartAgain:
-      doStart();
+    case TranslationSession::Seen::kBack: {
+      StartOrStop inProgress(startingOrStopping, announcements.get());
+      showStarted(session.startAgain());
       break;
+    }
   }
   keepLookingWhileNeeded();
 }
 
 void Controller::keepLookingWhileNeeded() {
-  if (!isRunning && !unplugWatch.waiting()) lookTimer.stop();
+  if (!session.running() && !session.waitingForDevice()) lookTimer.stop();
 }
 
 void Controller::applicationWillTerminate() {
   // Waiting for an unplugged device is still running as far as the user is concerned:
   // the next start of the program takes it up again.
-  bool record = isRunning || unplugWatch.waiting();
+  bool record = session.running() || session.waitingForDevice();
   doStop();
   userDefaults.setValue(kWasRunningOnQuitKey, record);
   userDefaults.sync();
@@ -177,8 +176,8 @@ void Controller::openPrefs() {
   windowPrefs.setKeyPositions(pressKeyPositions);
 
   SerialIterator probe;
-  if (serialHandler.getSerialIterator(probe) == kSerialSuccess) {
-    serialPortPaths = serialHandler.getArrayOfSerialPorts();
+  if (session.serial().getSerialIterator(probe) == kSerialSuccess) {
+    serialPortPaths = session.serial().getArrayOfSerialPorts();
   } else {
     alerts_.criticalAlert("Unabled to get serial port iterator.");
   }
@@ -223,9 +222,12 @@ void Controller::prefsOK() {
     userDefaults.sync();
   }
   windowPrefs.close();
-  if (isRunning) {
+  if (session.running()) {
     doStop();
     doStart();
+  } else if (session.waitingForDevice() && serialPortPath) {
+    // Waiting for a device that is away: the wait is now for the port just chosen.
+    session.waitForPort(*serialPortPath, baudRate);
   }
 }
 

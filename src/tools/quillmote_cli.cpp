@@ -9,7 +9,8 @@
 
 #include "serial/line_speeds.h"
 #include "tools/doctor.h"
-#include "tools/serial_commands.h"
+#include "tools/ports_command.h"
+#include "tools/run_command.h"
 #include "tools/trace_command.h"
 
 namespace {

@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: MIT
+#include "tools/ports_command.h"
+
+#include <ostream>
+
+#include "serial/serial.h"
+
+namespace quillmote {
+
+int runPorts(std::ostream& out, std::ostream& err) {
+  UdevSerialRegistry registry;
+  SerialIterator iterator;
+  if (createSerialIterator(registry, iterator) != kSerialSuccess) {
+    err << "quillmote-cli ports: the device registry (udev) could not be read\n";
+    return 1;
+  }
+  if (iterator.entries.empty()) out << "No serial ports found.\n";
+  for (const SerialPortEntry& entry : iterator.entries) {
+    out << Serial::friendlySerialPath(entry.dialinDevice) << '\t' << entry.dialinDevice;
+    if (!entry.model.empty()) out << '\t' << entry.model;
+    out << '\n';
+  }
+  return 0;
+}
+
+}  // namespace quillmote
