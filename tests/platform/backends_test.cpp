@@ -57,8 +57,9 @@ TEST(XTestBackend, an_application_hears_the_right_keys_and_a_stop_signal_leaves_
   XCloseDisplay(display);
 }
 
-// Per layout, and after switches of layout and of group during the run, the client gets every
-// printable character and three shortcuts exactly as the device sent them.
+// Started under layouts whose letter keys carry other symbols (AZERTY, Cyrillic, Greek), and
+// after switches of layout and of group during a run, the client gets every printable
+// character and three shortcuts exactly as the device sent them.
 TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
   std::string stream;
   std::vector<std::string> expected;
@@ -67,15 +68,12 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
     expected.push_back(std::string("down ") + XKeysymToString(static_cast<KeySym>(c)));
   }
   stream += "\033,hold,control.z\033,hold,control.y\033,hold,control.a";
-  expected.insert(expected.end(), {"down Control+z", "down Control+y", "down Control+a"});
+  const std::vector<std::string> shortcuts = {"down Control+z", "down Control+y",
+                                              "down Control+a"};
   XvfbServer server;
   Display* display = listenToInput(server.displayName());
   PseudoTerminal line;
-  ChildProcess cli({QUILLMOTE_CLI, "run", "--port", line.portPath()},
-                   {"QUILLMOTE_BACKEND=xtest", "DISPLAY=" + server.displayName()});
-  const std::vector<std::vector<std::string>> layouts = {
-      {"us"}, {"gb"}, {"fr"}, {"us,fr"}, {"es"}, {"ch"}, {"us", "-variant", "dvorak"}, {"de"}};
-  for (std::vector<std::string> layout : layouts) {
+  auto typeUnder = [&](std::vector<std::string> layout) {
     layout.insert(layout.begin(), {"setxkbmap", "-display", server.displayName()});
     ASSERT_EQ(ChildProcess(layout).waitForExit(10s), "exit 0");
     // The second group of a layout list, locked as a group switch does.
@@ -87,10 +85,35 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
       std::erase_if(typed, [](const std::string& heard) {
         return !heard.starts_with("down ") || IsModifierKey(XStringToKeysym(heard.c_str() + 5));
       });
-      return typed.size() >= expected.size();
+      return typed.size() >= expected.size() + shortcuts.size();
     }, 5s);
-    EXPECT_THAT(typed, testing::ContainerEq(expected)) << layout.back();
+    // Without Latin letters, shortcuts keep their US keys, as toolkits match them there.
+    std::vector<std::string> wanted = expected;
+    if (layout.back() == "ru") {
+      wanted.insert(wanted.end(), {"down Control+Cyrillic_ya", "down Control+Cyrillic_en",
+                                   "down Control+Cyrillic_ef"});
+    } else if (layout.back() == "gr") {
+      wanted.insert(wanted.end(), {"down Control+Greek_zeta", "down Control+Greek_upsilon",
+                                   "down Control+Greek_alpha"});
+    } else {
+      wanted.insert(wanted.end(), shortcuts.begin(), shortcuts.end());
+    }
+    EXPECT_THAT(typed, testing::ContainerEq(wanted)) << layout.back();
+  };
+  const std::vector<std::string> env = {"QUILLMOTE_BACKEND=xtest",
+                                        "DISPLAY=" + server.displayName()};
+  for (const char* startLayout : {"fr", "be", "ru", "gr"}) {
+    ChildProcess(std::vector<std::string>{"setxkbmap", "-display", server.displayName(),
+                                          startLayout}).waitForExit(10s);
+    ChildProcess cli({QUILLMOTE_CLI, "run", "--port", line.portPath()}, env);
+    typeUnder({startLayout});
+    ASSERT_TRUE(cli.sendSignal(SIGTERM));
+    EXPECT_EQ(cli.waitForExit(5s), "exit 0") << startLayout << ": " << cli.errorOutput();
   }
+  ChildProcess cli({QUILLMOTE_CLI, "run", "--port", line.portPath()}, env);
+  const std::vector<std::vector<std::string>> layouts = {
+      {"us"}, {"gb"}, {"fr"}, {"us,fr"}, {"es"}, {"ch"}, {"us", "-variant", "dvorak"}, {"de"}};
+  for (const std::vector<std::string>& layout : layouts) typeUnder(layout);
   // At its end the run gives back the key codes it lent itself for ^ and `, which de lacks.
   ASSERT_TRUE(cli.sendSignal(SIGTERM));
   EXPECT_EQ(cli.waitForExit(5s), "exit 0");

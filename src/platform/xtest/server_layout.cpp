@@ -7,11 +7,17 @@
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <thread>
+
 namespace quillmote {
 namespace {
 
 constexpr std::uint32_t kLowestXKeyCode = 8;
 constexpr std::uint32_t kHighestXKeyCode = 255;
+// A client decodes a key with the mapping it holds when it reads the key, not the one the
+// key was sent under. A code lent again within this time could reach a busy client after
+// its new symbol, and type that instead.
+constexpr auto kClientCatchUpTime = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -50,7 +56,8 @@ ServerLayout::ServerLayout(Display* display, int xkbEventType, std::int32_t devi
 
 ServerLayout::~ServerLayout() {
   // Only key codes that still type what they were lent for: a new layout replaced the rest.
-  for (auto [keysym, keyCode] : lentKeyCodes_) {
+  for (const auto& [keysym, lent] : lentKeyCodes_) {
+    const std::uint32_t keyCode = lent.keyCode;
     int perKeyCode = 0;
     KeySym* now = XGetKeyboardMapping(display_, static_cast<KeyCode>(keyCode), 1, &perKeyCode);
     if (now != nullptr && perKeyCode > 0 && now[0] == keysym) {
@@ -78,7 +85,7 @@ bool ServerLayout::reload() {
   // A new layout from outside takes back the key codes lent before it.
   std::erase_if(lentKeyCodes_, [this](const auto& lent) {
     const xkb_keysym_t* syms = nullptr;
-    int count = xkb_keymap_key_get_syms_by_level(keymap_, lent.second, 0, 0, &syms);
+    int count = xkb_keymap_key_get_syms_by_level(keymap_, lent.second.keyCode, 0, 0, &syms);
     return count != 1 || syms[0] != lent.first;
   });
   table_ = std::make_shared<const LayoutTable>(keymap_, group_, description());
@@ -117,20 +124,44 @@ std::shared_ptr<const LayoutTable> ServerLayout::current() {
   return table_;
 }
 
-std::optional<std::uint32_t> ServerLayout::lend(std::uint32_t keysym) {
-  if (auto lent = lentKeyCodes_.find(keysym); lent != lentKeyCodes_.end()) return lent->second;
+std::optional<std::uint32_t> ServerLayout::lend(
+    std::uint32_t keysym, const std::function<bool(std::uint32_t)>& isDown) {
+  ++lendCount_;
+  if (auto lent = lentKeyCodes_.find(keysym); lent != lentKeyCodes_.end()) {
+    lent->second.lastLent = lendCount_;
+    lent->second.lentAt = std::chrono::steady_clock::now();
+    return lent->second.keyCode;
+  }
+  std::optional<std::uint32_t> spare;
   // The highest key code with no symbols at all, so no key of a real keyboard changes.
   for (std::uint32_t keyCode = std::min(kHighestXKeyCode, xkb_keymap_max_keycode(keymap_));
        keyCode >= std::max(kLowestXKeyCode, xkb_keymap_min_keycode(keymap_)); --keyCode) {
     bool lent = false;
-    for (auto [lentKeysym, lentKeyCode] : lentKeyCodes_) lent = lent || lentKeyCode == keyCode;
+    for (const auto& entry : lentKeyCodes_) lent = lent || entry.second.keyCode == keyCode;
     if (lent || xkb_keymap_num_layouts_for_key(keymap_, keyCode) != 0) continue;
-    KeySym atEveryLevel[2] = {keysym, keysym};
-    XChangeKeyboardMapping(display_, static_cast<int>(keyCode), 2, atEveryLevel, 1);
-    lentKeyCodes_[keysym] = keyCode;
-    return keyCode;
+    spare = keyCode;
+    break;
   }
-  return std::nullopt;
+  if (!spare) {
+    // A layout without Latin letters needs more symbols than an evdev keymap has spare
+    // codes. The code lent longest ago is taken back: every client has long decoded the
+    // keys typed with it, so its new symbol changes nothing already typed.
+    auto oldest = lentKeyCodes_.end();
+    for (auto entry = lentKeyCodes_.begin(); entry != lentKeyCodes_.end(); ++entry) {
+      if (isDown(entry->second.keyCode)) continue;
+      if (oldest == lentKeyCodes_.end() || entry->second.lastLent < oldest->second.lastLent) {
+        oldest = entry;
+      }
+    }
+    if (oldest == lentKeyCodes_.end()) return std::nullopt;
+    std::this_thread::sleep_until(oldest->second.lentAt + kClientCatchUpTime);
+    spare = oldest->second.keyCode;
+    lentKeyCodes_.erase(oldest);
+  }
+  KeySym atEveryLevel[2] = {keysym, keysym};
+  XChangeKeyboardMapping(display_, static_cast<int>(*spare), 2, atEveryLevel, 1);
+  lentKeyCodes_[keysym] = LentKeyCode{*spare, lendCount_, std::chrono::steady_clock::now()};
+  return spare;
 }
 
 std::string ServerLayout::description() const {

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,8 +30,11 @@ class ServerLayout {
   // The table for the active group, after every change announced so far.
   std::shared_ptr<const LayoutTable> current();
 
-  // A spare key code that now types `keysym` at every level; nothing when none is left.
-  std::optional<std::uint32_t> lend(std::uint32_t keysym);
+  // A spare key code that now types `keysym` at every level. When every spare code is
+  // lent, the one lent longest ago that `isDown` says is up is lent again, once clients
+  // have had time to read the keys typed with it (this may wait); nothing when none is up.
+  std::optional<std::uint32_t> lend(std::uint32_t keysym,
+                                    const std::function<bool(std::uint32_t)>& isDown);
 
   // The layout's name and, where there are several, which group is active.
   std::string description() const;
@@ -48,7 +53,13 @@ class ServerLayout {
   bool keymapChanged_ = false;
   bool groupChanged_ = false;
   std::shared_ptr<const LayoutTable> table_;
-  std::map<std::uint32_t, std::uint32_t> lentKeyCodes_;  // keysym to key code
+  struct LentKeyCode {
+    std::uint32_t keyCode;
+    std::uint64_t lastLent;  // of lendCount_, to find the one lent longest ago
+    std::chrono::steady_clock::time_point lentAt;
+  };
+  std::map<std::uint32_t, LentKeyCode> lentKeyCodes_;  // by keysym
+  std::uint64_t lendCount_ = 0;
 };
 
 }  // namespace quillmote

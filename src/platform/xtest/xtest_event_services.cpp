@@ -4,10 +4,10 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/key_code_translation.h"
 
@@ -38,6 +38,28 @@ std::string keysWithoutSymbol(Display* display) {
   return missing;
 }
 
+// Whether the server numbers keys as the evdev rules do. Asked of the keys' XKB names,
+// which say where a key sits, not of the symbols on them: on AZERTY the key with code 38
+// types q and on Russian a Cyrillic letter, yet it is still the key right of Caps Lock.
+bool usesEvdevKeyCodes(Display* display) {
+  struct NamedKey {
+    int keyCode;
+    const char* name;
+  };
+  static constexpr NamedKey kKeys[] = {{38, "AC01"}, {24, "AD01"}, {52, "AB01"}, {10, "AE01"}};
+  XkbDescPtr keyboard = XkbGetMap(display, 0, XkbUseCoreKbd);
+  if (keyboard == nullptr) return false;
+  bool evdev = XkbGetNames(display, XkbKeyNamesMask, keyboard) == Success &&
+               keyboard->names != nullptr && keyboard->names->keys != nullptr;
+  for (const NamedKey& key : kKeys) {
+    if (!evdev) break;
+    evdev = key.keyCode >= keyboard->min_key_code && key.keyCode <= keyboard->max_key_code &&
+            std::strncmp(keyboard->names->keys[key.keyCode].name, key.name, XkbKeyNameLength) == 0;
+  }
+  XkbFreeKeyboard(keyboard, 0, True);
+  return evdev;
+}
+
 }  // namespace
 
 std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* displayName,
@@ -60,9 +82,7 @@ std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* display
     XCloseDisplay(display);
     return nullptr;
   }
-  // Key code 38 is the A key under the evdev rules; a server with other rules would
-  // receive every key on the wrong key.
-  if (XkbKeycodeToKeysym(display, 38, 0, 0) != XK_a) {
+  if (!usesEvdevKeyCodes(display)) {
     error = std::string("the X display \"") + shownName +
             "\" does not use evdev key codes (key code 38 is not the A key), so keys "
             "would arrive as the wrong keys; use QUILLMOTE_BACKEND=uinput instead.";
@@ -103,10 +123,14 @@ void XTestEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode,
 
 void XTestEventServices::sendKey(std::uint32_t keyCode, bool down) {
   XTestFakeKeyEvent(display_, keyCode, down ? True : False, CurrentTime);
+  if (keyCode < keysDown_.size()) keysDown_[keyCode] = down;
 }
 
 std::optional<std::uint32_t> XTestEventServices::lendKeyCode(std::uint32_t keysym) {
-  return serverLayout_ ? serverLayout_->lend(keysym) : std::nullopt;
+  if (!serverLayout_) return std::nullopt;
+  return serverLayout_->lend(keysym, [this](std::uint32_t keyCode) {
+    return keyCode < keysDown_.size() && keysDown_[keyCode];
+  });
 }
 
 std::string XTestEventServices::layoutDescription() const {

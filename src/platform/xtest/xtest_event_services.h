@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +57,7 @@ class XTestEventServices final : public EventServices, private KeySink {
   LayoutKeyboard keyboard_{*this};
   // The button states of the last post: only a change becomes a button event.
   std::array<bool, 3> postedButtons_{};
+  std::bitset<256> keysDown_;  // by X key code, for lending only codes that are up
   // Where the last warp put the pointer, confined to the root window, until a post with
   // the update flag moves the real one. XWarpPointer would send motion to applications.
   std::optional<GlobalMousePoint> warpedTo_;
