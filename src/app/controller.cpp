@@ -167,12 +167,12 @@ void Controller::readPrefs() {
 }
 
 void Controller::openPrefs() {
-  auto rate = std::find(std::begin(kRates), std::end(kRates), baudRate);
-  if (rate == std::end(kRates)) {
+  auto rate = std::ranges::find(kOfferedRates, baudRate);
+  if (rate == kOfferedRates.end()) {
     alerts_.criticalAlert("Invalid baud rate from user preferences.");
     return;
   }
-  windowPrefs.selectRateRow(static_cast<int>(rate - std::begin(kRates)));
+  windowPrefs.selectRateRow(static_cast<int>(rate - kOfferedRates.begin()));
   windowPrefs.setKeyPositions(pressKeyPositions);
 
   SerialIterator probe;
@@ -199,12 +199,11 @@ void Controller::openPrefs() {
 
 void Controller::prefsOK() {
   std::string title = windowPrefs.rateTitle(windowPrefs.selectedRateRow());
-  auto rate = std::find_if(std::begin(kRateTitles), std::end(kRateTitles),
-                           [&](const char* candidate) { return title == candidate; });
-  if (rate == std::end(kRateTitles)) {
+  auto rate = std::ranges::find(kOfferedRates, title, lineSpeedTitle);
+  if (rate == kOfferedRates.end()) {
     alerts_.criticalAlert("Invalid baud rate from Preferences window.");
   } else {
-    baudRate = kRates[rate - std::begin(kRateTitles)];
+    baudRate = *rate;
     int index = windowPrefs.selectedPortIndex();
     if (windowPrefs.selectedPortTitle() == kUnspecifiedPortTitle) {
       if (serialPortPath) serialPortPath = "/dev/null";

@@ -12,18 +12,15 @@
 
 #include "interpreter/interpreter.h"
 #include "platform/alerts.h"
+#include "serial/line_speeds.h"
 #include "session/translation_session.h"
+#include "app/check_mark.h"
 #include "app/preferences_window.h"
 
 class QSettings;
 
 namespace quillmote {
 
-// The line speeds, in the order of the rate matrix's rows: the seven a stored rate has
-// always named by its row, then the faster ones that today's adapters and devices use.
-inline constexpr int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-inline constexpr const char* kRateTitles[] = {"300",   "600",   "1200",  "2400",  "4800",
-                                              "9600",  "19200", "38400", "57600", "115200"};
 inline constexpr const char* kUnspecifiedPortTitle = "unspecified";
 
 // Everything the controller works with, made and owned by the program.

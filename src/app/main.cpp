@@ -13,11 +13,13 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/action_check_mark.h"
 #include "app/command_line.h"
 #include "app/controller.h"
 #include "app/main_window.h"
+#include "app/message_box_alerts.h"
 #include "app/monitor_window.h"
-#include "app/qt_widgets.h"
+#include "app/preferences_dialog.h"
 #include "platform/backends.h"
 
 namespace {

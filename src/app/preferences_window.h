@@ -7,8 +7,7 @@ namespace quillmote {
 
 // The preferences window as the controller sees it: a one-column radio matrix of rates,
 // a pop-up of ports, a check box for plain key positions, and a modal loop that OK and
-// Cancel end. The widgets only show and
-// report; every decision is the controller's.
+// Cancel end. The widgets only show and report; every decision is the controller's.
 class PreferencesWindow {
  public:
   virtual ~PreferencesWindow() = default;
@@ -34,13 +33,6 @@ class PreferencesWindow {
   // Shows the window and returns once close() has ended its loop.
   virtual void runModal() = 0;
   virtual void close() = 0;
-};
-
-// A menu item's check mark.
-class CheckMark {
- public:
-  virtual ~CheckMark() = default;
-  virtual void setState(bool on) = 0;
 };
 
 }  // namespace quillmote

@@ -18,10 +18,12 @@
 #include <filesystem>
 #include <set>
 
+#include "app/action_check_mark.h"
 #include "app/controller.h"
 #include "app/main_window.h"
+#include "app/message_box_alerts.h"
 #include "app/monitor_window.h"
-#include "app/qt_widgets.h"
+#include "app/preferences_dialog.h"
 #include "platform/trace_event_services.h"
 #include "support/child_process.h"
 #include "support/live_trace.h"

@@ -1,37 +1,18 @@
 // SPDX-License-Identifier: MIT
-#include "app/qt_widgets.h"
+#include "app/preferences_dialog.h"
 
 #include <QAbstractButton>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/controller.h"
+#include "serial/line_speeds.h"
 
 namespace quillmote {
-namespace {
-
-void showModal(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-               const QString& text) {
-  QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
-  box.exec();
-}
-
-}  // namespace
-
-void MessageBoxAlerts::criticalAlert(const std::string& message) {
-  showModal(parent_, QMessageBox::Critical, "Internal Error",
-            QString::fromStdString(internalErrorText(message)));
-}
-
-void MessageBoxAlerts::plainAlert(const std::string& message) {
-  showModal(parent_, QMessageBox::Warning, "Alert", QString::fromStdString(message));
-}
 
 PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
     : QDialog(parent),
@@ -45,8 +26,8 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   auto* rateBox = new QGroupBox("&Baud rate");
   rateBox->setAccessibleName("Baud rate");
   auto* rateColumn = new QVBoxLayout(rateBox);
-  for (int row = 0; row < static_cast<int>(std::size(kRateTitles)); ++row) {
-    auto* button = new QRadioButton(kRateTitles[row]);
+  for (int row = 0; row < static_cast<int>(kOfferedRates.size()); ++row) {
+    auto* button = new QRadioButton(QString::fromStdString(lineSpeedTitle(kOfferedRates[row])));
     button->setAccessibleDescription("Line speed in bits per second");
     rates_->addButton(button, row);
     rateColumn->addWidget(button);
