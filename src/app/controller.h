@@ -99,7 +99,8 @@ class Controller {
   bool pressKeyPositions = false;
   std::function<void(bool)> useKeyPositions_;
   std::optional<std::string> serialPortPath;
-  std::vector<std::string> serialPortPaths;
+  // The ports as the preferences last listed them.
+  std::vector<SerialPortEntry> serialPorts;
   TranslationSession session;
   QTimer lookTimer;
   std::unique_ptr<QSocketNotifier> announcements;

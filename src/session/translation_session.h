@@ -50,7 +50,10 @@ class TranslationSession {
     beforeReading_ = std::move(beforeReading);
   }
 
-  // Opens `path` at `baud` and starts translating it; ends a wait for a device.
+  // Opens `path` at `baud` and starts translating it; ends a wait for a device. From
+  // then on the device is followed by its /dev/serial/by-id/ link where the registry
+  // knows one, also when `path` is its tty: a device that returns under another tty
+  // number is the same device, another device under the old number is not.
   Started start(const std::string& path, int baud);
   // After look said kBack: starts again on the device that came back.
   Started startAgain() { return start(path_, baud_); }
@@ -73,13 +76,16 @@ class TranslationSession {
 
  private:
   void stopRunning(bool deviceGone);
+  // The path that names the device behind `path` whatever its tty number.
+  std::string stablePathOf(const std::string& path);
 
   Interpreter& interpreter_;
+  SerialRegistry& registry_;
   Serial serial_;
   SerialThreadControl control_;
   UnplugWatch watch_;
   std::function<void()> beforeReading_;
-  std::string path_;
+  std::string path_;  // the device followed
   int baud_ = 0;
   int fileDescriptor_ = -1;
 };

@@ -25,6 +25,7 @@
 #include "support/live_trace.h"
 #include "support/pseudo_terminal.h"
 #include "support/recording_alerts.h"
+#include "support/scripted_devices.h"
 
 namespace quillmote::test {
 namespace {
@@ -32,16 +33,8 @@ namespace {
 using namespace std::chrono_literals;
 
 // The port list and the device announcements, as the test sets them; check marks unseen.
-struct Scripted final : SerialRegistry, DeviceMonitor, CheckMark {
-  RegistryQuery querySerialPorts() override { return {RegistryFailure::kNone, 0, ports}; }
-  int descriptor() const override { return -1; }
-  std::optional<DeviceEvent> nextEvent() override {
-    return read < events.size() ? std::optional(events[read++]) : std::nullopt;
-  }
+struct Scripted final : ScriptedDevices, CheckMark {
   void setState(bool) override {}
-  std::vector<SerialPortEntry> ports;
-  std::vector<DeviceEvent> events;
-  std::size_t read = 0;
 };
 
 // Does `act` while `user` acts on the modal window it shows, if any.
@@ -141,6 +134,22 @@ TEST_F(AppTest, key_positions_are_a_stored_choice_that_older_stores_lack) {
   });
   EXPECT_EQ(keyPositionsUsed, (std::vector<bool>{false, true})) << "not restarted on the choice";
   EXPECT_EQ(QSettings(storePath, QSettings::IniFormat).value("keyPositions"), true);
+}
+
+// A port is listed by its device's name and tty and stored by its by-id path; the tty path
+// that older settings hold still selects its port.
+TEST_F(AppTest, ports_listed_by_name_stored_by_id_and_an_older_tty_path_still_found) {
+  scripted.ports = {{"ttyS0", "/dev/ttyS0", "/dev/ttyS0", "", ""},
+                    {"ttyUSB0", "/dev/serial/by-id/usb-FTDI_A1", "/dev/ttyUSB0", "FT232R USB UART", "A1"}};
+  launch({{{"serialPortPath", "/dev/ttyUSB0"}}});
+  whileModal([&] { controller->openPrefs(); }, [&](QWidget*) {
+    QStringList titles;
+    for (int i = 0; i < dialog.portPopup()->count(); ++i) titles << dialog.portPopup()->itemText(i);
+    EXPECT_EQ(titles, (QStringList{"/dev/ttyS0", "FT232R USB UART (ttyUSB0)"}));
+    EXPECT_EQ(dialog.portPopup()->currentIndex(), 1) << "the older settings' port not found";
+    controller->prefsOK();
+  });
+  EXPECT_EQ(settings.value("serialPortPath").toString(), "/dev/serial/by-id/usb-FTDI_A1");
 }
 
 TEST_F(AppTest, unplug_stops_quietly_lets_keys_up_and_a_return_starts_again) {
