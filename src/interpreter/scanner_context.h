@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "interpreter/byte_feed.h"
+#include "interpreter/byte_source.h"
 #include "interpreter/start_condition.h"
 #include "keyboard/keyboard_commands.h"
 #include "mouse/mouse_commands.h"
@@ -18,8 +18,9 @@ namespace quillmote {
 class TokenObserver {
  public:
   virtual ~TokenObserver() = default;
-  // Called before the action runs, with the rule number (1 to 26) and the token.
-  virtual void tokenDecided(int rule, std::string_view token) = 0;
+  // Called before the action runs, with the rule number (1 to 26), the token and the start
+  // condition it was decided in.
+  virtual void tokenDecided(int rule, std::string_view token, StartCondition before) = 0;
   virtual void actionDone(StartCondition after) = 0;
   // The scanner asks the feed for a byte (it may wait for one), and the byte it got.
   virtual void byteRequested() {}

@@ -22,7 +22,6 @@ class MonitorTap final : public EventServices, public TokenObserver {
 
   void attach(MonitorSink* sink) { sink_.store(sink, std::memory_order_release); }
 
-
   void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) override;
   void postMouseEvent(Point position, bool updateMouseCursorPosition, std::uint32_t buttonCount,
                       bool leftButton, bool rightButton, bool thirdButton) override;
@@ -31,8 +30,8 @@ class MonitorTap final : public EventServices, public TokenObserver {
 
   void byteRequested() override;
   void byteReceived(unsigned char byte) override;
-  void tokenDecided(int rule, std::string_view token) override;
-  void actionDone(StartCondition) override {}
+  void tokenDecided(int rule, std::string_view token, StartCondition before) override;
+  void actionDone(StartCondition after) override;
   void inputEnded() override { handOver(); }
 
  private:

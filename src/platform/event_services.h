@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace quillmote {
@@ -18,6 +20,13 @@ struct GlobalMousePoint {
   std::int16_t v = 0;
   std::int16_t h = 0;
 };
+
+// A coordinate as one of the platform's signed 16-bit pointer fields: whole pixels towards
+// zero, clamped to the field, NaN (a device's nonsense) as 0.
+inline std::int16_t toPointerField(float value) {
+  if (std::isnan(value)) return 0;
+  return static_cast<std::int16_t>(std::clamp(value, -32768.0f, 32767.0f));
+}
 
 // The four window-system operations through which all synthetic input leaves the
 // program and the pointer position comes back. Called on the reader thread only;

@@ -115,6 +115,7 @@ void checkLayout(MachineFacts& facts, BackendKind backend, Findings& findings) {
     findings.fix(layout.error);
     return;
   }
+  if (!layout.pointer.empty()) findings.ok("pointer: " + layout.pointer);
   if (layout.layout.empty()) return;
   const std::string named = "keyboard layout " + layout.layout;
   if (positions.value_or(false)) {

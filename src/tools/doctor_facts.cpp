@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "platform/backends.h"
+#include "platform/wayland/compositor_layout.h"
 #include "serial/serial.h"
 
 namespace quillmote {
@@ -148,9 +149,36 @@ LayoutFacts SystemFacts::keyboardLayout(BackendKind backend) {
     table = xtest->layoutTable();
     facts.layout = xtest->layoutDescription() + " (from the X server)";
   } else if (backend == BackendKind::kUInput) {
-    LayoutNames names = assumeLayout("", std::getenv("QUILLMOTE_LAYOUT"), kSystemKeyboardFile);
-    table = compileLayout(names, facts.error);
-    facts.layout = describeLayout(names) + " (from " + names.source + ")";
+    DesktopEnvironment environment = DesktopEnvironment::ofThisProcess();
+    std::unique_ptr<WaylandDesktop> compositor;
+    std::string unreachable;
+    if (environment.waylandDisplay) {
+      compositor = WaylandDesktop::connect(environment.waylandDisplay->c_str(), unreachable);
+    }
+    if (!compositor) environment.waylandDisplay.reset();
+    std::optional<CompositorLayout> followed;
+    if (auto names = namedUInputLayout("", environment, kSystemKeyboardFile)) {
+      table = compileLayout(*names, facts.error);
+      facts.layout = describeLayout(*names) + " (from " + names->source + ")";
+    } else if (table = followed.emplace(*compositor).current(); table) {
+      facts.layout = table->name() + " (from the Wayland compositor, " + followed->groupSource() + ")";
+    }
+    const std::string layoutLater =
+        table || facts.layout.size() ? ""
+                                     : "; keys are typed for the Wayland compositor's layout, "
+                                       "which it tells once Quillmote's keyboard exists";
+    DesktopBox area = compositor ? compositor->desktop() : DesktopBox{};
+    std::optional<PointerMode> mode = choosePointerMode(std::nullopt, environment, area, facts.error);
+    if (mode == PointerMode::kAbsolute) {
+      facts.pointer = "absolute over " + std::to_string(area.width) + "x" +
+                      std::to_string(area.height) + " (the Wayland compositor's outputs)";
+    } else if (environment.pointer == "relative") {
+      facts.pointer = "relative (QUILLMOTE_POINTER): moves go by steps, shaped by the desktop's "
+                      "acceleration";
+    } else if (mode) {
+      facts.pointer = "relative: no compositor tells the desktop's size, so moves go by steps";
+    }
+    facts.pointer += layoutLater;
   }
   if (table) {
     facts.notOnKeys = table->charactersNotOnKeys();

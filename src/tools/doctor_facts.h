@@ -17,6 +17,7 @@ struct LayoutFacts {
   std::string notOnKeys;        // printable characters that no key of it types
   std::string throughDeadKeys;  // those of them a dead key and a space give
   std::string error;            // why the layout cannot be found, if it cannot
+  std::string pointer;          // uinput: how the pointer moves and over what
 };
 
 // The group that owns a file.

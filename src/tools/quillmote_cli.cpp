@@ -60,7 +60,14 @@ int main(int argc, char** argv) {
                 "also QUILLMOTE_KEYS=positions)");
   run->add_option("--layout", runOptions.layout,
                   "The desktop's keyboard layout for the uinput backend, as XKB names: de, fr, "
-                  "us:dvorak (default: QUILLMOTE_LAYOUT, else /etc/default/keyboard, else us)");
+                  "us:dvorak (default: QUILLMOTE_LAYOUT, else the Wayland compositor's layout, "
+                  "else /etc/default/keyboard, else us)");
+  run->add_option("--pointer", runOptions.pointer,
+                  "How the uinput backend moves the pointer: absolute (to the exact spot; the "
+                  "default where the desktop's size is known) or relative (by steps, shaped by "
+                  "the desktop's acceleration; for use beside another mouse); default: "
+                  "QUILLMOTE_POINTER")
+      ->check(CLI::IsMember({"absolute", "relative"}));
   run->add_flag("--echo", runOptions.echo,
                 "Print each byte received, each command as Quillmote took it, and the events "
                 "posted for it in the trace's words");

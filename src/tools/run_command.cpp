@@ -120,11 +120,13 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
     return 2;
   }
   KeyboardChoice keys{options.keyPositions || *keyPositions, options.layout};
+  PointerChoice pointer;
+  if (!options.pointer.empty()) pointer.mode = pointerModeNamed(options.pointer, "--pointer", error);
   // With the echo on, the trace backend's lines come from the echo, among the bytes and
   // commands that caused them, and not a second time from the backend.
   std::ostream silent(nullptr);
   StartedBackend backend =
-      startBackend(*kind, options.echo && *kind == BackendKind::kTrace ? silent : out, keys);
+      startBackend(*kind, options.echo && *kind == BackendKind::kTrace ? silent : out, keys, pointer);
   if (!backend.events) {
     err << "quillmote-cli run: the " << backendName(*kind) << " backend cannot start: "
         << backend.error << '\n';
@@ -136,6 +138,7 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
                               : "Typing for the keyboard layout ")
         << backend.layout << ".\n";
   }
+  if (!backend.pointer.empty()) err << "Moving the pointer: " << backend.pointer << ".\n";
 
   ConsoleAlerts alerts(err);
   MonitorTap tap(*backend.events);

@@ -15,8 +15,12 @@ struct RunOptions {
   bool reconnect = false;
   // Plain US key positions instead of what they type; else QUILLMOTE_KEYS decides.
   bool keyPositions = false;
-  // The uinput backend's keyboard layout, LAYOUT[:VARIANT]; empty: the one assumed.
+  // The uinput backend's keyboard layout, LAYOUT[:VARIANT]; empty: the compositor's, or
+  // the one assumed.
   std::string layout;
+  // The uinput backend's pointer mode, "absolute" or "relative"; empty: QUILLMOTE_POINTER,
+  // else absolute wherever the desktop's size is known.
+  std::string pointer;
   // Prints on `out`, as they happen, the bytes received, each command the scanner takes
   // and the events posted for it, in the trace format's words.
   bool echo = false;

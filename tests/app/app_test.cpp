@@ -5,7 +5,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -46,10 +48,25 @@ void whileModal(const std::function<void()>& act, const std::function<void(QWidg
   act();
 }
 
-// With QUILLMOTE_SCREENSHOT_DIR set, windows as the tests show them become the guide's pictures.
-void screenshot(QWidget* shown, const QString& name) {
+// With QUILLMOTE_SCREENSHOT_DIR set, windows as the tests show them become the guide's pictures,
+// the test's own port shown under the name a person would see.
+void screenshot(QWidget* shown, const QString& name, const QString& testPort = {}) {
   QString dir = qEnvironmentVariable("QUILLMOTE_SCREENSHOT_DIR");
-  EXPECT_TRUE(dir.isEmpty() || shown->grab().save(dir + "/" + name + ".png")) << dir.toStdString();
+  if (dir.isEmpty()) return;
+  auto rename = [shown](const QString& from, const QString& to) {
+    for (auto* label : shown->findChildren<QLabel*>()) {
+      label->setText(label->text().replace(from, to));
+    }
+    for (auto* popup : shown->findChildren<QComboBox*>()) {
+      for (int i = 0; i < popup->count(); ++i) {
+        popup->setItemText(i, popup->itemText(i).replace(from, to));
+      }
+    }
+  };
+  const QString seen = "/dev/ttyUSB0";
+  if (!testPort.isEmpty()) rename(testPort, seen);
+  EXPECT_TRUE(shown->grab().save(dir + "/" + name + ".png")) << dir.toStdString();
+  if (!testPort.isEmpty()) rename(seen, testPort);
 }
 
 class AppTest : public ::testing::Test {
@@ -213,7 +230,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
     whileModal([&] { window.preferencesAction()->trigger(); }, [&](QWidget*) {
       dialog.portPopup()->setCurrentIndex(1);
       dialog.rateButtons()->button(rateRow)->click();
-      screenshot(&dialog, "preferences");
+      screenshot(&dialog, "preferences", port);
       auto* buttons = dialog.findChild<QDialogButtonBox*>();
       ASSERT_TRUE(buttons && buttons->isVisible()) << "no buttons shown";
       buttons->button(button)->click();
@@ -232,7 +249,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   device->send("a");  // the last byte's time is shown; the button stops as Stop does
   EXPECT_TRUE(QTest::qWaitFor([&] { return window.lastByteLabel()->text().contains(':'); }));
   EXPECT_EQ(window.startStopButton()->text(), "S&top");
-  screenshot(&window, "main-window");
+  screenshot(&window, "main-window", port);
   window.startStopButton()->click();
   expectShown("01 Stopped. Port: " + port + ", 115200 ");
   EXPECT_EQ(window.startStopButton()->text(), "&Start");

@@ -108,7 +108,7 @@ struct GoldenFeed final : ByteSource, TokenObserver {
     log += notation(input.substr(next, 1));
     return static_cast<signed char>(input[next++]);
   }
-  void tokenDecided(int rule, std::string_view token) override {
+  void tokenDecided(int rule, std::string_view token, StartCondition) override {
     bytesInTokens += token.size();
     pending = std::to_string(rule) + " " + notation(token);
   }

@@ -13,7 +13,7 @@
 #include <set>
 #include <thread>
 
-#include "interpreter/byte_feed.h"
+#include "serial/descriptor_byte_source.h"
 #include "interpreter/interpreter.h"
 #include "platform/trace_event_services.h"
 #include "serial/reader_thread.h"

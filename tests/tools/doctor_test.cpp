@@ -28,7 +28,7 @@ struct Machine {
   std::set<std::string> files = {};
   std::map<std::string, std::string> packages = {};  // dpkg's status lines of each
   std::string xtestError = "";
-  LayoutFacts layout = {"us (from the default)", "", "", ""};
+  LayoutFacts layout = {"us (from the default)", "", "", "", ""};
 };
 
 struct FakeFacts final : MachineFacts, Machine {
@@ -80,12 +80,14 @@ const struct {
       .session = {kUser, 46}, .database = {kUser, kDialout, 46},
       .processes = {"ModemManager", "brltty"},
       .files = {"/usr/lib/udev/rules.d/70-quillmote-uinput.rules"},
-      .layout = {"de (from /etc/default/keyboard)", "^`", "`", ""}},
+      .layout = {"German (from the Wayland compositor, its first group)", "^`", "`", "",
+                 "absolute over 1280x720 (the Wayland compositor's outputs)"}},
      {"fix: /dev/busy is busy", "fix: /dev/broken cannot be opened (Input/output error)",
       "fix: /dev/uucp is open to the group uucp", "fix: you are in the group dialout",
       "fix: /dev/plugdev refuses you", "fix: /dev/root refuses you",
       "ok: Wayland session: the uinput backend is used",
-      "fix: keyboard layout de (from /etc/default/keyboard) has no key for ^: those",
+      "ok: pointer: absolute over 1280x720",
+      "fix: keyboard layout German (from the Wayland compositor, its first group) has no key for ^",
       "fix: /dev/uinput is not writable for you; Quillmote's udev rule", "fix: brltty is running",
       "fix: ModemManager is running"}},
     // brltty is installed for one of two architectures.

@@ -6,7 +6,6 @@
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #include "platform/key_code_translation.h"
@@ -14,15 +13,8 @@
 namespace quillmote {
 namespace {
 
-// X key codes are evdev codes plus 8 on every server that uses the evdev rules.
-constexpr int kEvdevToXKeyCode = 8;
 // X button numbers of the left, right and third button.
 constexpr unsigned int kXButtons[3] = {1, 3, 2};
-
-int toXCoordinate(float value) {
-  if (std::isnan(value)) return 0;
-  return static_cast<int>(std::clamp(value, -32768.0f, 32767.0f));
-}
 
 // Names the keys the device can send that this server's keymap has no symbol for.
 std::string keysWithoutSymbol(Display* display) {
@@ -30,7 +22,7 @@ std::string keysWithoutSymbol(Display* display) {
   XDisplayKeycodes(display, &minKeyCode, &maxKeyCode);
   std::string missing;
   for (const KeyCodeTranslation& key : keyCodeTranslations()) {
-    int xKeyCode = key.evdevCode + kEvdevToXKeyCode;
+    int xKeyCode = static_cast<int>(key.evdevCode + kXkbKeyCodeOffset);
     bool mapped = xKeyCode >= minKeyCode && xKeyCode <= maxKeyCode &&
                   XkbKeycodeToKeysym(display, static_cast<KeyCode>(xKeyCode), 0, 0) != NoSymbol;
     if (!mapped) missing += std::string(missing.empty() ? "" : ", ") + key.name;
@@ -142,8 +134,8 @@ void XTestEventServices::postMouseEvent(Point position, bool updateMouseCursorPo
                                         bool thirdButton) {
   if (updateMouseCursorPosition) {
     warpedTo_.reset();
-    XTestFakeMotionEvent(display_, DefaultScreen(display_), toXCoordinate(position.x),
-                         toXCoordinate(position.y), CurrentTime);
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), toPointerField(position.x),
+                         toPointerField(position.y), CurrentTime);
   }
   const bool buttons[3] = {leftButton, rightButton, thirdButton};
   for (int i = 0; i < 3; ++i) {
@@ -163,8 +155,8 @@ void XTestEventServices::warpMouseCursorPosition(Point position) {
   unsigned int width = 1, height = 1, border = 0, depth = 0;
   XGetGeometry(display_, DefaultRootWindow(display_), &root, &rootX, &rootY, &width, &height,
                &border, &depth);
-  int x = std::clamp(toXCoordinate(position.x), 0, static_cast<int>(width) - 1);
-  int y = std::clamp(toXCoordinate(position.y), 0, static_cast<int>(height) - 1);
+  int x = std::clamp<int>(toPointerField(position.x), 0, static_cast<int>(width) - 1);
+  int y = std::clamp<int>(toPointerField(position.y), 0, static_cast<int>(height) - 1);
   warpedTo_ = GlobalMousePoint{static_cast<std::int16_t>(y), static_cast<std::int16_t>(x)};
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "interpreter/byte_feed.h"
+#include "serial/descriptor_byte_source.h"
 
 #include <poll.h>
 #include <sys/select.h>
@@ -65,15 +65,6 @@ int read_char(int fd, SerialThreadControl& control) {
 
 int DescriptorByteSource::yy_read_char() {
   return static_cast<std::int8_t>(read_char(yy_fd, *yy_threadControl));
-}
-
-int MemoryByteSource::yy_read_char() {
-  while (next_ < bytes_.size()) {
-    char byte = bytes_[next_++];
-    if (byte != 0) return static_cast<std::int8_t>(byte);
-    ++zeroByteReplies_;
-  }
-  return 0;
 }
 
 }  // namespace quillmote
