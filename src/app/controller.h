@@ -68,6 +68,10 @@ class Controller {
   void prefsOK();
   void prefsCancel();
 
+  // Lets up every key and button Quillmote holds, as the commands ,rel. and ,mourel.
+  // would, also while translation runs.
+  void releaseAll();
+
   // One look at the running port's device: stops translation when the device was
   // unplugged and starts it again when it is back. A timer calls it a few times a
   // second while translation runs or waits, and the device monitor on announcements.

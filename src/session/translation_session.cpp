@@ -33,6 +33,19 @@ void TranslationSession::stop() {
   stopRunning(false);
 }
 
+bool TranslationSession::whileReaderStopped(const std::function<void()>& work) {
+  if (!running()) {
+    work();
+    return true;
+  }
+  stopReaderThread(control_);
+  work();
+  if (startReaderThread(serial_, control_, fileDescriptor_)) return true;
+  serial_.closeSerialPortWithDescriptor(fileDescriptor_);
+  fileDescriptor_ = -1;
+  return false;
+}
+
 void TranslationSession::waitForPort(const std::string& path, int baud) {
   path_ = path;
   baud_ = baud;

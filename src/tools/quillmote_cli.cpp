@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"absolute", "relative"}));
   run->add_flag("--echo", runOptions.echo,
                 "Print each byte received, each command as Quillmote took it, and the events "
-                "posted for it in the trace's words");
+                "posted for it in the trace's words, and which keys and buttons are held "
+                "down whenever that changes");
 
   quillmote::DoctorOptions doctorOptions;
   CLI::App* doctor = app.add_subcommand(

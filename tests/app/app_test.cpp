@@ -208,6 +208,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   dialog.onOK = [&] { c.prefsOK(); };
   dialog.onCancel = [&] { c.prefsCancel(); };
   window.connectController(c);
+  interpreter.setHeldObserver(&window);
   window.show();
   // The check marks of Start and Stop, then the status line, as shown.
   auto expectShown = [&](const QString& start) {
@@ -250,6 +251,24 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   EXPECT_TRUE(QTest::qWaitFor([&] { return window.lastByteLabel()->text().contains(':'); }));
   EXPECT_EQ(window.startStopButton()->text(), "S&top");
   screenshot(&window, "main-window", port);
+  // What the device holds is shown as it changes; Release all lets it up exactly as the
+  // commands ,rel. and ,mourel. would, while translation goes on.
+  const std::string holding = "{ESC},lock,shift.{ESC},combine,ctrl,{ESC},moulock.";
+  device->send(bytes(holding));
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    return window.heldLine()->text() == "Held: Shift (locked), Control, left button";
+  })) << window.heldLine()->text().toStdString();
+  window.releaseAllButton()->click();
+  std::ostringstream traced;
+  TraceEventServices traceTool(traced, ScreenSize{}, GlobalMousePoint{});
+  Interpreter traceToolInterpreter(traceTool);
+  const std::string stream = bytes(holding + "{ESC},rel.{ESC},mourel.");
+  MemoryByteSource released(stream);
+  traceToolInterpreter.do_quillmote(released);
+  EXPECT_TRUE(trace.text().ends_with(withoutComments(traced.str()))) << trace.text();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.heldLine()->isHidden(); }));
+  device->send("b");
+  EXPECT_TRUE(trace.waitFor("key 11 up", 5s)) << "translation did not go on";
   window.startStopButton()->click();
   expectShown("01 Stopped. Port: " + port + ", 115200 ");
   EXPECT_EQ(window.startStopButton()->text(), "&Start");
@@ -301,6 +320,7 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
 // in the window's tab order; every menu and item with a mnemonic; OK is the default.
 TEST_F(AppTest, every_control_is_named_and_in_the_tab_order_and_every_menu_item_has_a_mnemonic) {
   MainWindow window;
+  window.heldChanged({{{kShiftKey, true}}, {}});  // the held line is shown
   MonitorWindow monitor(tap, interpreter);
   const std::set<QAccessible::Role> takesInput{QAccessible::PushButton, QAccessible::RadioButton,
                                                QAccessible::ComboBox, QAccessible::EditableText,
