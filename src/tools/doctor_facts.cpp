@@ -172,7 +172,7 @@ LayoutFacts SystemFacts::keyboardLayout(BackendKind backend) {
     if (auto names = namedUInputLayout("", environment, kSystemKeyboardFile)) {
       table = compileLayout(*names, facts.error);
       facts.layout = describeLayout(*names) + " (from " + names->source + ")";
-    } else if (table = followed.emplace(*compositor).current(); table) {
+    } else if (table = followed.emplace(*compositor, gnomeInputSource).current(); table) {
       facts.layout = table->name() + " (from the Wayland compositor, " + followed->groupSource() + ")";
     }
     const std::string layoutLater =

@@ -194,6 +194,26 @@ TEST(Layouts, the_keymap_a_compositor_sends_types_every_character_on_its_layout)
     typeInto(desktop, table, printable);
     EXPECT_EQ(desktop.text, printable) << c.layout;
   }
+  // Without the compositor's word, the group of the layout the desktop records as in use.
+  struct GroupCase {
+    const char* layouts;
+    std::optional<std::uint32_t> reported;
+    std::optional<std::string> recorded;
+    std::uint32_t group;
+    GroupSource source;
+  } groups[] = {{"us,de", 0, "de", 0, GroupSource::kCompositor},
+                {"us,de", std::nullopt, "de", 1, GroupSource::kDesktopRecord},
+                {"us,de,fr", std::nullopt, "de+nodeadkeys", 0, GroupSource::kFirst},
+                {"us,de", 7, std::nullopt, 0, GroupSource::kFirst}};
+  xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  for (const GroupCase& c : groups) {
+    xkb_rule_names rules{nullptr, nullptr, c.layouts, "", nullptr};
+    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &rules, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    EXPECT_EQ(activeGroup(context, keymap, c.reported, c.recorded),
+              std::pair(c.group, c.source)) << c.layouts;
+    xkb_keymap_unref(keymap);
+  }
+  xkb_context_unref(context);
   std::string error;
   EXPECT_EQ(layoutFromKeymap("xkb_keymap { nonsense", 0, error), nullptr);
   EXPECT_NE(error.find("cannot read the keyboard layout"), error.npos) << error;

@@ -187,7 +187,7 @@ std::unique_ptr<UInputEventServices> UInputEventServices::open(const char* uinpu
     while (shown.compositor->keymapsReceived() == 0 && std::chrono::steady_clock::now() < deadline) {
       shown.compositor->readAnnouncements(std::chrono::milliseconds(50));
     }
-    services->compositorLayout_ = std::make_unique<CompositorLayout>(*shown.compositor);
+    services->compositorLayout_ = std::make_unique<CompositorLayout>(*shown.compositor, gnomeInputSource);
   }
   services->keyboardDevice_ = std::move(keyboard);
   services->pointer_ = std::move(pointer);
