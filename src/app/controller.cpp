@@ -119,6 +119,18 @@ void Controller::doStop() {
   keepLookingWhileNeeded();
 }
 
+void Controller::releaseAll() {
+  // A start or stop in progress (showing an alert) has the port half open or closed.
+  if (startingOrStopping) return;
+  StartOrStop inProgress(startingOrStopping, announcements.get());
+  // The reader thread owns the interpreter while it runs: the release is made between
+  // two of its runs, on the port still open.
+  if (!session.whileReaderStopped([this] { interpreter_.releaseAll(); })) {
+    alerts_.criticalAlert("Could not start the reader thread.");
+    showStopped();
+  }
+}
+
 void Controller::lookAtDevice() {
   if (startingOrStopping) return;
   TranslationSession::Seen seen = TranslationSession::Seen::kNothing;
@@ -177,20 +189,23 @@ void Controller::openPrefs() {
 
   SerialIterator probe;
   if (session.serial().getSerialIterator(probe) == kSerialSuccess) {
-    serialPortPaths = session.serial().getArrayOfSerialPorts();
+    serialPorts = session.serial().getSerialPortEntries();
   } else {
     alerts_.criticalAlert("Unabled to get serial port iterator.");
   }
 
+  // A port stored by its tty path, as older settings hold it, is still found in the list.
   windowPrefs.removeAllPortItems();
   int selected = -1;
-  for (std::size_t i = 0; i < serialPortPaths.size(); ++i) {
-    windowPrefs.addPortItem(Serial::friendlySerialPath(serialPortPaths[i]));
-    if (serialPortPath && *serialPortPath == serialPortPaths[i]) selected = static_cast<int>(i);
+  for (std::size_t i = 0; i < serialPorts.size(); ++i) {
+    windowPrefs.addPortItem(portTitle(serialPorts[i]));
+    if (serialPortPath && pathNamesPort(*serialPortPath, serialPorts[i])) {
+      selected = static_cast<int>(i);
+    }
   }
   if (selected < 0) {
     windowPrefs.addPortItem(kUnspecifiedPortTitle);
-    selected = static_cast<int>(serialPortPaths.size());
+    selected = static_cast<int>(serialPorts.size());
   }
   windowPrefs.selectPortItem(selected);
   windowPrefs.setFrameAutosaveName("windowPrefs");
@@ -207,8 +222,8 @@ void Controller::prefsOK() {
     int index = windowPrefs.selectedPortIndex();
     if (windowPrefs.selectedPortTitle() == kUnspecifiedPortTitle) {
       if (serialPortPath) serialPortPath = "/dev/null";
-    } else if (static_cast<unsigned int>(index) < serialPortPaths.size()) {
-      serialPortPath = serialPortPaths[static_cast<std::size_t>(index)];
+    } else if (static_cast<unsigned int>(index) < serialPorts.size()) {
+      serialPortPath = serialPorts[static_cast<std::size_t>(index)].dialinDevice;
     } else {
       alerts_.criticalAlert("Popup index out of range.");
     }

@@ -65,6 +65,10 @@ class Controller {
   void prefsOK();
   void prefsCancel();
 
+  // Lets up every key and button Quillmote holds, as the commands ,rel. and ,mourel.
+  // would, also while translation runs.
+  void releaseAll();
+
   // One look at the running port's device: stops translation when the device was
   // unplugged and starts it again when it is back. A timer calls it a few times a
   // second while translation runs or waits, and the device monitor on announcements.
@@ -96,7 +100,8 @@ class Controller {
   bool pressKeyPositions = false;
   std::function<void(bool)> useKeyPositions_;
   std::optional<std::string> serialPortPath;
-  std::vector<std::string> serialPortPaths;
+  // The ports as the preferences last listed them.
+  std::vector<SerialPortEntry> serialPorts;
   TranslationSession session;
   QTimer lookTimer;
   std::unique_ptr<QSocketNotifier> announcements;

@@ -94,6 +94,8 @@ int main(int argc, char** argv) {
   // The monitor watches the interpreter through the tap; closed, it costs nothing.
   quillmote::MonitorTap tap(*backend.events);
   quillmote::Interpreter interpreter(tap);
+  // The window outlives the interpreter's runs: the controller, made after it, stops them.
+  interpreter.setHeldObserver(&window);
   quillmote::MonitorWindow monitor(tap, interpreter);
   window.setMonitorWindow(&monitor);
   quillmote::UdevSerialRegistry registry;

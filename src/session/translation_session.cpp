@@ -7,14 +7,14 @@ namespace quillmote {
 
 TranslationSession::TranslationSession(Alerts& alerts, Interpreter& interpreter,
                                        SerialRegistry& registry, DeviceMonitor* monitor)
-    : interpreter_(interpreter), serial_(alerts, interpreter, registry), watch_(monitor) {}
+    : interpreter_(interpreter), registry_(registry), serial_(alerts, interpreter, registry), watch_(monitor) {}
 
 // The reader thread refers to this object's parts: it must not outlive them.
 TranslationSession::~TranslationSession() { stop(); }
 
 TranslationSession::Started TranslationSession::start(const std::string& path, int baud) {
   if (running()) return Started::kRunning;
-  path_ = path;
+  path_ = stablePathOf(path);
   baud_ = baud;
   int fileDescriptor = serial_.openSerialPortWithPath(path.c_str(), baud);
   if (fileDescriptor <= 0) return Started::kOpenFailed;
@@ -33,10 +33,32 @@ void TranslationSession::stop() {
   stopRunning(false);
 }
 
+bool TranslationSession::whileReaderStopped(const std::function<void()>& work) {
+  if (!running()) {
+    work();
+    return true;
+  }
+  stopReaderThread(control_);
+  work();
+  if (startReaderThread(serial_, control_, fileDescriptor_)) return true;
+  serial_.closeSerialPortWithDescriptor(fileDescriptor_);
+  fileDescriptor_ = -1;
+  return false;
+}
+
 void TranslationSession::waitForPort(const std::string& path, int baud) {
   path_ = path;
   baud_ = baud;
   watch_.waitForAbsentPort();
+}
+
+std::string TranslationSession::stablePathOf(const std::string& path) {
+  RegistryQuery query = registry_.querySerialPorts();
+  if (query.failure != RegistryFailure::kNone) return path;
+  for (const SerialPortEntry& entry : query.ports) {
+    if (pathNamesPort(path, entry) && !entry.dialinDevice.empty()) return entry.dialinDevice;
+  }
+  return path;
 }
 
 void TranslationSession::stopRunning(bool deviceGone) {

@@ -50,13 +50,21 @@ class TranslationSession {
     beforeReading_ = std::move(beforeReading);
   }
 
-  // Opens `path` at `baud` and starts translating it; ends a wait for a device.
+  // Opens `path` at `baud` and starts translating it; ends a wait for a device. From
+  // then on the device is followed by its /dev/serial/by-id/ link where the registry
+  // knows one, also when `path` is its tty: a device that returns under another tty
+  // number is the same device, another device under the old number is not.
   Started start(const std::string& path, int baud);
   // After look said kBack: starts again on the device that came back.
   Started startAgain() { return start(path_, baud_); }
   // The normal stop (exit flag, wait for done, drain, restore, close), and the end of
   // any wait for the device. Nothing happens while neither runs.
   void stop();
+  // Runs `work` on this thread while no reader thread runs, so that it may touch the
+  // interpreter: a running translation is stopped for it as a stop stops it, but with
+  // the port kept open, and goes on after it. False when translation ran and could not
+  // go on (no thread could be started): the port is closed then.
+  bool whileReaderStopped(const std::function<void()>& work);
   // The port is not there yet: wait for it as for an unplugged device.
   void waitForPort(const std::string& path, int baud);
 
@@ -73,13 +81,16 @@ class TranslationSession {
 
  private:
   void stopRunning(bool deviceGone);
+  // The path that names the device behind `path` whatever its tty number.
+  std::string stablePathOf(const std::string& path);
 
   Interpreter& interpreter_;
+  SerialRegistry& registry_;
   Serial serial_;
   SerialThreadControl control_;
   UnplugWatch watch_;
   std::function<void()> beforeReading_;
-  std::string path_;
+  std::string path_;  // the device followed
   int baud_ = 0;
   int fileDescriptor_ = -1;
 };

@@ -85,6 +85,18 @@ int SystemFacts::openError(const std::string& path) {
   return 0;
 }
 
+std::optional<int> SystemFacts::latencyTimer(const std::string& path) {
+  // A by-id link names the node; the node's name is the tty's name in sysfs. Only
+  // ftdi_sio has the attribute.
+  std::error_code error;
+  std::filesystem::path node = std::filesystem::canonical(path, error);
+  if (error) return std::nullopt;
+  std::ifstream attribute("/sys/class/tty/" + node.filename().string() + "/device/latency_timer");
+  int milliseconds = 0;
+  if (!(attribute >> milliseconds)) return std::nullopt;
+  return milliseconds;
+}
+
 std::optional<FileGroup> SystemFacts::fileGroup(const std::string& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return std::nullopt;

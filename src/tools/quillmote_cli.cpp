@@ -41,7 +41,9 @@ int main(int argc, char** argv) {
   quillmote::RunOptions runOptions;
   CLI::App* run = app.add_subcommand(
       "run", "Translate a serial port's bytes until Ctrl+C or SIGTERM");
-  run->add_option("--port", runOptions.port, "Serial port path, e.g. /dev/ttyUSB0")
+  run->add_option("--port", runOptions.port,
+                  "Serial port path, best its /dev/serial/by-id/ name (see `ports`), "
+                  "e.g. /dev/ttyUSB0")
       ->required();
   run->add_option("--baud", runOptions.baud,
                   "Line speed in bit/s: any speed Linux has, 50 to 4000000 (default 9600)");
@@ -68,7 +70,8 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"absolute", "relative"}));
   run->add_flag("--echo", runOptions.echo,
                 "Print each byte received, each command as Quillmote took it, and the events "
-                "posted for it in the trace's words");
+                "posted for it in the trace's words, and which keys and buttons are held "
+                "down whenever that changes");
 
   quillmote::DoctorOptions doctorOptions;
   CLI::App* doctor = app.add_subcommand(

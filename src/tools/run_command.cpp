@@ -40,6 +40,19 @@ class EchoSink final : public MonitorSink {
   std::vector<std::string> lines_;
 };
 
+// A line when what is held changes, after the lines of the events that changed it: the
+// reader thread tells it once the monitor has handed its records over.
+class HeldEcho final : public HeldObserver {
+ public:
+  explicit HeldEcho(std::ostream& out) : out_(out) {}
+  void heldChanged(const HeldSet& held) override {
+    out_ << "held " << (held.empty() ? "nothing" : heldText(held)) << std::endl;
+  }
+
+ private:
+  std::ostream& out_;
+};
+
 bool pathPresent(const std::string& path) {
   struct stat status {};
   return stat(path.c_str(), &status) == 0;
@@ -144,9 +157,11 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   MonitorTap tap(*backend.events);
   Interpreter interpreter(tap);
   EchoSink echo(out);
+  HeldEcho heldEcho(out);
   if (options.echo) {
     tap.attach(&echo);
     interpreter.setTokenObserver(&tap);
+    interpreter.setHeldObserver(&heldEcho);
   }
   std::unique_ptr<DeviceMonitor> monitor =
       options.reconnect ? openUdevDeviceMonitor() : nullptr;

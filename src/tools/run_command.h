@@ -22,7 +22,8 @@ struct RunOptions {
   // else absolute wherever the desktop's size is known.
   std::string pointer;
   // Prints on `out`, as they happen, the bytes received, each command the scanner takes
-  // and the events posted for it, in the trace format's words.
+  // and the events posted for it, in the trace format's words, and a line "held ..."
+  // whenever the keys and buttons held down change.
   bool echo = false;
 };
 
