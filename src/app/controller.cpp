@@ -14,6 +14,7 @@ constexpr const char* kSerialPortPathKey = "serialPortPath";
 constexpr const char* kWasRunningOnQuitKey = "wasRunningOnQuit";
 // Settings written before this choice existed lack the key: symbols, the default.
 constexpr const char* kKeyPositionsKey = "keyPositions";
+constexpr const char* kRelativePointerKey = "relativePointer";
 // The registered default: a fallback that answers when nothing is stored, never
 // written to the store itself.
 constexpr int kDefaultBaudRate = 300;
@@ -51,9 +52,11 @@ Controller::Controller(ControllerParts parts)
       menuItemRunning(parts.menuItemRunning),
       menuItemStopped(parts.menuItemStopped),
       useKeyPositions_(std::move(parts.useKeyPositions)),
+      useRelativePointer_(std::move(parts.useRelativePointer)),
       session(parts.alerts, parts.interpreter, parts.registry, parts.deviceMonitor) {
   session.setBeforeReading([this] {
     if (useKeyPositions_) useKeyPositions_(pressKeyPositions);
+    if (useRelativePointer_) useRelativePointer_(moveRelatively);
   });
   lookTimer.setInterval(kLookIntervalMilliseconds);
   QObject::connect(&lookTimer, &QTimer::timeout, &lookTimer, [this] { lookAtDevice(); });
@@ -176,6 +179,7 @@ void Controller::readPrefs() {
   }
   wasRunningOnQuit = userDefaults.value(kWasRunningOnQuitKey, false).toBool();
   pressKeyPositions = userDefaults.value(kKeyPositionsKey, false).toBool();
+  moveRelatively = userDefaults.value(kRelativePointerKey, false).toBool();
 }
 
 void Controller::openPrefs() {
@@ -186,6 +190,7 @@ void Controller::openPrefs() {
   }
   windowPrefs.selectRateRow(static_cast<int>(rate - kOfferedRates.begin()));
   windowPrefs.setKeyPositions(pressKeyPositions);
+  windowPrefs.setRelativePointer(moveRelatively);
 
   SerialIterator probe;
   if (session.serial().getSerialIterator(probe) == kSerialSuccess) {
@@ -228,8 +233,10 @@ void Controller::prefsOK() {
       alerts_.criticalAlert("Popup index out of range.");
     }
     pressKeyPositions = windowPrefs.keyPositions();
+    moveRelatively = windowPrefs.relativePointer();
     userDefaults.setValue(kBaudRateKey, baudRate);
     userDefaults.setValue(kKeyPositionsKey, pressKeyPositions);
+    userDefaults.setValue(kRelativePointerKey, moveRelatively);
     if (serialPortPath) {
       userDefaults.setValue(kSerialPortPathKey, QString::fromStdString(*serialPortPath));
     }

@@ -38,6 +38,8 @@ struct ControllerParts {
   // Tells the backend whether keys are plain positions; called at each start, before the
   // reader thread runs. Empty: the backend has no choice to make.
   std::function<void(bool)> useKeyPositions;
+  // Tells the backend whether the pointer moves by relative steps; called as the above.
+  std::function<void(bool)> useRelativePointer;
 };
 
 // Starts and stops translation and keeps the preferences. Runs on the main thread;
@@ -77,6 +79,7 @@ class Controller {
   bool running() const { return session.running(); }
   int rate() const { return baudRate; }
   bool keyPositions() const { return pressKeyPositions; }
+  bool relativePointer() const { return moveRelatively; }
   const std::optional<std::string>& portPath() const { return serialPortPath; }
   // Stopped because the device went away, and waiting for it to come back.
   bool waitingForDevice() const { return session.waitingForDevice(); }
@@ -98,7 +101,9 @@ class Controller {
   bool wasRunningOnQuit = false;
   int baudRate = 300;
   bool pressKeyPositions = false;
+  bool moveRelatively = false;
   std::function<void(bool)> useKeyPositions_;
+  std::function<void(bool)> useRelativePointer_;
   std::optional<std::string> serialPortPath;
   // The ports as the preferences last listed them.
   std::vector<SerialPortEntry> serialPorts;

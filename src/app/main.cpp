@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
     backend.setKeyPositions(on || forced);
   };
   quillmote::Controller controller({userDefaults, alerts, interpreter, registry, preferences,
-                                    running, stopped, deviceMonitor.get(), useKeyPositions});
+                                    running, stopped, deviceMonitor.get(), useKeyPositions,
+                                    backend.setRelativePointer});
   preferences.onOK = [&controller] { controller.prefsOK(); };
   preferences.onCancel = [&controller] { controller.prefsCancel(); };
   window.connectController(controller);

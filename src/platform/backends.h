@@ -79,6 +79,8 @@ struct StartedBackend {
   std::string pointer;  // how the pointer moves: "absolute over 1280x720", "relative"
   // Switches between plain positions (true) and layout symbols; only while no thread posts.
   std::function<void(bool)> setKeyPositions = [](bool) {};
+  // Switches the uinput pointer to relative steps (true) or back; only while no thread posts.
+  std::function<void(bool)> setRelativePointer = [](bool) {};
 };
 
 // Starts the backend; the trace backend prints to `traceOut`, a line at a time, and
