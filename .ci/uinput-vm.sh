@@ -148,10 +148,11 @@ boot() {
   result="$(grep -ao "$result_prefix.*" "$work/console.txt" | head -n 1 || true)"
 }
 
-# Some hosts offer /dev/kvm yet never get the guest past its firmware: a KVM boot that
-# gives no result line within a minute is tried again under emulation.
+# Some hosts offer /dev/kvm yet never get the guest past its firmware: without the CPU's
+# vmx or svm, emulation at once; a KVM boot that gives no result line within a minute is
+# tried again under emulation.
 result=""
-[[ -w /dev/kvm ]] && boot kvm 60
+[[ -w /dev/kvm ]] && grep -qE '^flags.* (vmx|svm)( |$)' /proc/cpuinfo && boot kvm 60
 [[ -n "$result" ]] || boot tcg "$boot_timeout"
 
 # qemu exits 0 on power-off whatever the check said: only the result line counts.

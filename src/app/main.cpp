@@ -98,6 +98,8 @@ int main(int argc, char** argv) {
   // The monitor watches the interpreter through the tap; closed, it costs nothing.
   quillmote::MonitorTap tap(*backend.events);
   quillmote::Interpreter interpreter(tap);
+  // The window outlives the interpreter's runs: the controller, made after it, stops them.
+  interpreter.setHeldObserver(&window);
   quillmote::MonitorWindow monitor(tap, interpreter);
   window.setMonitorWindow(&monitor);
   quillmote::UdevSerialRegistry registry;
@@ -112,7 +114,8 @@ int main(int argc, char** argv) {
     backend.setKeyPositions(on || forced);
   };
   quillmote::Controller controller({userDefaults, alerts, interpreter, registry, preferences,
-                                    running, stopped, deviceMonitor.get(), useKeyPositions});
+                                    running, stopped, deviceMonitor.get(), useKeyPositions,
+                                    backend.setRelativePointer});
   preferences.onOK = [&controller] { controller.prefsOK(); };
   preferences.onCancel = [&controller] { controller.prefsCancel(); };
   window.connectController(controller);

@@ -19,7 +19,8 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
       store_(store),
       popup_(new QComboBox),
       rates_(new QButtonGroup(this)),
-      keyPositions_(new QCheckBox("Press &keys at their US keyboard positions")) {
+      keyPositions_(new QCheckBox("Press &keys at their US keyboard positions")),
+      relativePointer_(new QCheckBox("Move the pointer by &relative steps")) {
   setWindowTitle("Quillmote Preferences");
   setModal(true);
 
@@ -46,6 +47,10 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
       "For devices that mean key positions: unchecked, Quillmote types what a US keyboard "
       "types, on whatever keyboard layout the desktop uses.");
   keyPositions_->setAccessibleDescription(keyPositions_->toolTip());
+  relativePointer_->setToolTip(
+      "For use beside another mouse under Wayland: unchecked, the pointer goes to the exact "
+      "spot the device means, counted from where Quillmote last put it.");
+  relativePointer_->setAccessibleDescription(relativePointer_->toolTip());
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   // Return confirms and Escape cancels, as in every dialog.
@@ -59,17 +64,19 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   layout->addLayout(form);
   layout->addWidget(rateBox);
   layout->addWidget(keyPositions_);
+  layout->addWidget(relativePointer_);
   layout->addWidget(buttons);
 
-  // Top to bottom, once every control is in the window: port, rates, key positions, OK,
-  // Cancel.
+  // Top to bottom, once every control is in the window: port, rates, key positions,
+  // relative pointer, OK, Cancel.
   QWidget* previous = popup_;
   for (QAbstractButton* rate : rates_->buttons()) {
     setTabOrder(previous, rate);
     previous = rate;
   }
   setTabOrder(previous, keyPositions_);
-  setTabOrder(keyPositions_, buttons->button(QDialogButtonBox::Ok));
+  setTabOrder(keyPositions_, relativePointer_);
+  setTabOrder(relativePointer_, buttons->button(QDialogButtonBox::Ok));
   setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
 }
 

@@ -33,6 +33,8 @@ class PreferencesDialog final : public QDialog, public PreferencesWindow {
   std::string selectedPortTitle() const override;
   void setKeyPositions(bool on) override { keyPositions_->setChecked(on); }
   bool keyPositions() const override { return keyPositions_->isChecked(); }
+  void setRelativePointer(bool on) override { relativePointer_->setChecked(on); }
+  bool relativePointer() const override { return relativePointer_->isChecked(); }
   void setFrameAutosaveName(const std::string& name) override;
   void runModal() override;
   void close() override;
@@ -40,6 +42,7 @@ class PreferencesDialog final : public QDialog, public PreferencesWindow {
   QComboBox* portPopup() { return popup_; }
   QButtonGroup* rateButtons() { return rates_; }
   QCheckBox* keyPositionsBox() { return keyPositions_; }
+  QCheckBox* relativePointerBox() { return relativePointer_; }
 
  protected:
   // The window's close button is Cancel.
@@ -51,6 +54,7 @@ class PreferencesDialog final : public QDialog, public PreferencesWindow {
   QComboBox* popup_;
   QButtonGroup* rates_;
   QCheckBox* keyPositions_;
+  QCheckBox* relativePointer_;
 };
 
 }  // namespace quillmote

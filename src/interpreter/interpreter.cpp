@@ -41,6 +41,42 @@ void Interpreter::releaseEverythingHeld() {
     mouse.mouse_post();
   }
   if (auto* watcher = context_.watching()) watcher->inputEnded();
+  context_.lookAtHeld();
+}
+
+void Interpreter::releaseAll() {
+  context_.keyboard.release_all_keys();
+  context_.mouse.arm_button_release();
+  context_.mouse.perform_mouse_action();
+  if (auto* watcher = context_.watching()) watcher->inputEnded();
+  context_.lookAtHeld();
+}
+
+HeldSet ScannerContext::held() const {
+  HeldSet held;
+  const KeyState& keys = keyboard.keyState();
+  for (int keyCode = 0; keyCode < 256 && keys.downKeys() > 0; ++keyCode) {
+    if (keys.state(keyCode) != 0) {
+      held.keys.push_back({keyCode, (keys.state(keyCode) & kKeyLocked) != 0});
+    }
+  }
+  const MouseState& pointer = mouse.mouseState();
+  for (std::size_t button = 0; button < held.buttons.size(); ++button) {
+    held.buttons[button] = pointer.MBState[button] != 0;
+  }
+  return held;
+}
+
+void ScannerContext::lookAtHeld() {
+  if (heldObserver == nullptr) return;
+  const auto& buttons = mouse.mouseState().MBState;
+  bool nothingDown =
+      keyboard.keyState().downKeys() == 0 && !buttons[0] && !buttons[1] && !buttons[2];
+  if (nothingDown && heldShown.empty()) return;
+  HeldSet now = held();
+  if (now == heldShown) return;
+  heldShown = std::move(now);
+  heldObserver->heldChanged(heldShown);
 }
 
 int Interpreter::do_quillmote(ByteSource& feed) {
@@ -49,6 +85,7 @@ int Interpreter::do_quillmote(ByteSource& feed) {
   int result = scanner_run(scanner_);
   context_.feed = nullptr;
   if (auto* watcher = context_.watching()) watcher->inputEnded();
+  context_.lookAtHeld();
   return result;
 }
 

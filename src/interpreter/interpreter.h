@@ -27,6 +27,18 @@ class Interpreter {
   // stays pressed once nobody is left to release it. Never while a run is in progress.
   void releaseEverythingHeld();
 
+  // Lets up every key and button, exactly as the commands ,rel. and ,mourel. do: for a
+  // person whose computer is stuck with a key or button down. Never while a run is in
+  // progress.
+  void releaseAll();
+
+  // What is held now. Never while a run is in progress.
+  HeldSet held() const { return context_.held(); }
+  // Told of every change of what is held: on the reader thread before the interpreter
+  // waits for a byte, and at the end of a run; on the caller's after a release. Set
+  // before the first run; must outlive the runs.
+  void setHeldObserver(HeldObserver* observer) { context_.heldObserver = observer; }
+
   StartCondition startCondition() const { return scanner_start_condition(scanner_); }
   int bufferCapacity() const { return scanner_buffer_capacity(scanner_); }
   const KeyState& keyState() const { return context_.keyboard.keyState(); }

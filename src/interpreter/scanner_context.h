@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "interpreter/byte_source.h"
+#include "interpreter/held_set.h"
 #include "interpreter/start_condition.h"
 #include "keyboard/keyboard_commands.h"
 #include "mouse/mouse_commands.h"
@@ -42,6 +43,15 @@ struct ScannerContext {
   // closes); without one, watching costs one load per byte and token.
   std::atomic<TokenObserver*> observer{nullptr};
   TokenObserver* watching() const { return observer.load(std::memory_order_acquire); }
+
+  // Told when what is held has changed, looked at whenever the scanner is about to wait
+  // for a byte, so on the reader thread during a run. Set before the first run.
+  HeldObserver* heldObserver = nullptr;
+  HeldSet heldShown;  // what the observer was last told
+  HeldSet held() const;
+  // Tells the observer when what is held differs from what it was last told. Typing with
+  // nothing held costs two comparisons.
+  void lookAtHeld();
 
   // The scanner's buffer starts with room for this many bytes.
   static constexpr int kInitialBufferCapacity = 16384;

@@ -70,6 +70,17 @@ std::optional<PointerMode> pointerModeNamed(const std::string& value, const std:
   return std::nullopt;
 }
 
+std::optional<PointerMode> choosePointerMode(std::optional<PointerMode> asked,
+                                             const DesktopEnvironment& environment,
+                                             DesktopBox desktop, std::string& error) {
+  if (!asked && environment.pointer) {
+    asked = pointerModeNamed(*environment.pointer, "QUILLMOTE_POINTER=", error);
+    if (!asked) return std::nullopt;
+  }
+  if (desktop.width <= 0 || desktop.height <= 0) return PointerMode::kRelative;
+  return asked.value_or(PointerMode::kAbsolute);
+}
+
 namespace {
 
 // The uinput backend on the desktop the environment describes.
@@ -77,17 +88,14 @@ void startUInput(StartedBackend& started, const KeyboardChoice& keys, const Poin
                  const DesktopEnvironment& environment) {
   UInputDesktop desktop;
   desktop.size = pointer.size;
-  if (pointer.mode) {
-    desktop.pointer = *pointer.mode;
-  } else if (environment.pointer) {
-    auto mode = pointerModeNamed(*environment.pointer, "QUILLMOTE_POINTER=", started.error);
-    if (!mode) return;
-    desktop.pointer = *mode;
-  }
   std::string unreachable;
   if (environment.waylandDisplay) {
     desktop.compositor = WaylandDesktop::connect(environment.waylandDisplay->c_str(), unreachable);
   }
+  DesktopBox size = desktop.compositor ? desktop.compositor->desktop() : desktop.size.value_or(DesktopBox{});
+  std::optional<PointerMode> mode = choosePointerMode(pointer.mode, environment, size, started.error);
+  if (!mode) return;
+  desktop.pointer = *mode;
   // Without a compositor to ask, the layout is named or assumed.
   DesktopEnvironment asked = environment;
   if (!desktop.compositor) asked.waylandDisplay.reset();
@@ -115,6 +123,10 @@ void startUInput(StartedBackend& started, const KeyboardChoice& keys, const Poin
   if (!unreachable.empty()) started.warnings = unreachable;
   uinput->setKeyPositions(keys.keyPositions);
   started.setKeyPositions = [services = uinput.get()](bool on) { services->setKeyPositions(on); };
+  // A relative pointer asked for at start stays one; a preference can ask for it later.
+  started.setRelativePointer = [services = uinput.get(), chosen = *mode](bool relative) {
+    services->setPointerMode(relative ? PointerMode::kRelative : chosen);
+  };
   started.events = std::move(uinput);
 }
 

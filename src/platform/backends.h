@@ -58,8 +58,14 @@ std::optional<LayoutNames> namedUInputLayout(const std::string& option,
 std::optional<PointerMode> pointerModeNamed(const std::string& value, const std::string& origin,
                                             std::string& error);
 
-// How the uinput backend's pointer moves and over what. Absolute is the default wherever
-// the desktop's size is known (a compositor's outputs, `size`), relative elsewhere.
+// The uinput pointer's mode: `asked` (the option or a preference), else QUILLMOTE_POINTER,
+// else absolute; but absolute only where the desktop's size is known (`desktop` not empty).
+// Nothing, and why, when QUILLMOTE_POINTER names no mode.
+std::optional<PointerMode> choosePointerMode(std::optional<PointerMode> asked,
+                                             const DesktopEnvironment& environment,
+                                             DesktopBox desktop, std::string& error);
+
+// How the uinput backend's pointer moves and over what.
 struct PointerChoice {
   std::optional<PointerMode> mode;  // the --pointer option or a preference; else QUILLMOTE_POINTER
   std::optional<DesktopBox> size;   // where no compositor tells it
@@ -73,6 +79,8 @@ struct StartedBackend {
   std::string pointer;  // how the pointer moves: "absolute over 1280x720", "relative"
   // Switches between plain positions (true) and layout symbols; only while no thread posts.
   std::function<void(bool)> setKeyPositions = [](bool) {};
+  // Switches the uinput pointer to relative steps (true) or back; only while no thread posts.
+  std::function<void(bool)> setRelativePointer = [](bool) {};
 };
 
 // Starts the backend; the trace backend prints to `traceOut`, a line at a time, and

@@ -93,7 +93,8 @@ TEST(RunCommand, reconnect_waits_for_the_port_and_goes_on_after_an_unplug) {
 }
 
 // The echo says what each byte did in words, and its event lines are exactly the trace tool's
-// for the same bytes: a hold, a byte that types nothing, a name waiting, a move, no such key.
+// for the same bytes: a hold, a byte that types nothing, a name waiting, a move, no such key;
+// what is held is told after the events that change it.
 TEST(RunCommand, echo_tells_bytes_and_commands_and_shows_the_trace_tools_events) {
   const std::string first = "{ESC},hold,shift.a{CR}{ESC}ent", rest = "er.{ESC},move,10,-5.{ESC}nokey.";
   test::PseudoTerminal line;
@@ -118,7 +119,8 @@ TEST(RunCommand, echo_tells_bytes_and_commands_and_shows_the_trace_tools_events)
   EXPECT_EQ(events, trace.output());
   for (const char* told : {"byte ESC\ncommand ESC  -> COMMAND\n", "byte .\ncommand ,shift\nkey 56 down",
                            "command enter.  -> INITIAL\nkey 36 down",
-                           "command 0x0D  (typed nothing: no key types it)\n"}) {
+                           "command 0x0D  (typed nothing: no key types it)\n",
+                           "command .  -> INITIAL\nheld Shift\n", "# shift\nheld nothing\n"}) {
     EXPECT_NE(echoed.find(told), std::string::npos) << told << echoed;
   }
 }

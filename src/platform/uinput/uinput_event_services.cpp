@@ -128,6 +128,11 @@ struct UInputEventServices::Pointer {
     if (mode == PointerMode::kAbsolute) {
       to.h = static_cast<std::int16_t>(std::clamp<int>(to.h, 0, area.width - 1));
       to.v = static_cast<std::int16_t>(std::clamp<int>(to.v, 0, area.height - 1));
+    } else {
+      // The desktop's top and left edges are known even where its size is not: a move past
+      // them stops there, and so does the position kept here.
+      to.h = std::max<std::int16_t>(to.h, 0);
+      to.v = std::max<std::int16_t>(to.v, 0);
     }
     return to;
   }
@@ -187,7 +192,7 @@ std::unique_ptr<UInputEventServices> UInputEventServices::open(const char* uinpu
     while (shown.compositor->keymapsReceived() == 0 && std::chrono::steady_clock::now() < deadline) {
       shown.compositor->readAnnouncements(std::chrono::milliseconds(50));
     }
-    services->compositorLayout_ = std::make_unique<CompositorLayout>(*shown.compositor);
+    services->compositorLayout_ = std::make_unique<CompositorLayout>(*shown.compositor, gnomeInputSource);
   }
   services->keyboardDevice_ = std::move(keyboard);
   services->pointer_ = std::move(pointer);
@@ -242,8 +247,12 @@ bool UInputEventServices::followDesktopSize() {
   desktop_.compositor->readAnnouncements();
   DesktopBox now = desktop_.compositor->desktop();
   if (now.width <= 0 || now.height <= 0 || now == pointer_->area) return true;
+  return replacePointer(PointerMode::kAbsolute, now);
+}
+
+bool UInputEventServices::replacePointer(PointerMode mode, DesktopBox area) {
   std::string error;
-  auto replacement = Pointer::create(uinputPath_.c_str(), PointerMode::kAbsolute, now, error);
+  auto replacement = Pointer::create(uinputPath_.c_str(), mode, area, error);
   if (!replacement) return false;
   replacement->position = replacement->confine(Point{static_cast<float>(pointer_->position.h),
                                                      static_cast<float>(pointer_->position.v)});
@@ -253,6 +262,13 @@ bool UInputEventServices::followDesktopSize() {
   pointer_->pressButtons(held);
   pointer_->device.report();
   return true;
+}
+
+void UInputEventServices::setPointerMode(PointerMode mode) {
+  DesktopBox area = desktop_.compositor ? desktop_.compositor->desktop()
+                                        : desktop_.size.value_or(DesktopBox{});
+  if (area.width <= 0 || area.height <= 0) mode = PointerMode::kRelative;
+  if (mode != pointer_->mode) replacePointer(mode, area);
 }
 
 void UInputEventServices::postMouseEvent(Point position, bool updateMouseCursorPosition,

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tools/serial_commands.h"
+#include "tools/run_command.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -15,79 +15,12 @@
 #include "monitor/monitor_tap.h"
 #include "platform/backends.h"
 #include "serial/device_monitor.h"
-#include "serial/reader_thread.h"
-#include "serial/serial.h"
-#include "serial/unplug_watch.h"
+#include "session/translation_session.h"
 #include "tools/console_alerts.h"
 
 namespace quillmote {
 
-int runPorts(std::ostream& out, std::ostream& err) {
-  UdevSerialRegistry registry;
-  SerialIterator iterator;
-  if (createSerialIterator(registry, iterator) != kSerialSuccess) {
-    err << "quillmote-cli ports: the device registry (udev) could not be read\n";
-    return 1;
-  }
-  if (iterator.entries.empty()) out << "No serial ports found.\n";
-  for (const SerialPortEntry& entry : iterator.entries) {
-    out << Serial::friendlySerialPath(entry.dialinDevice) << '\t' << entry.dialinDevice;
-    if (!entry.model.empty()) out << '\t' << entry.model;
-    out << '\n';
-  }
-  return 0;
-}
-
 namespace {
-
-// One port translated by one interpreter: started, stopped after an unplug, started
-// again, and stopped at the end.
-class PortSession {
- public:
-  PortSession(const RunOptions& options, const char* backend, Alerts& alerts,
-              Interpreter& interpreter, std::ostream& err)
-      : options_(options), backend_(backend), interpreter_(interpreter), err_(err),
-        serial_(alerts, interpreter, registry_) {}
-
-  bool running() const { return fileDescriptor_ > 0; }
-  bool lineHungUp() const { return control_.lineHungUp(); }
-
-  // Opens the port and starts reading it; false after a failure already reported.
-  bool start() {
-    int fileDescriptor = serial_.openSerialPortWithPath(options_.port.c_str(), options_.baud);
-    if (fileDescriptor <= 0) return false;
-    if (!startReaderThread(serial_, control_, fileDescriptor)) {
-      err_ << "quillmote-cli run: could not start the reader thread\n";
-      serial_.closeSerialPortWithDescriptor(fileDescriptor);
-      return false;
-    }
-    fileDescriptor_ = fileDescriptor;
-    err_ << "Translating " << options_.port << " at " << options_.baud << " bit/s with the "
-         << backend_ << " backend; Ctrl+C stops.\n";
-    return true;
-  }
-
-  // The normal stop: exit flag, wait for done, drain, restore, close. After an unplug
-  // the drain and restore failures are expected and not reported, and what the device
-  // held down is let up now, since it cannot do so any more.
-  void stop(bool deviceGone) {
-    if (!running()) return;
-    stopReaderThread(control_);
-    serial_.closeSerialPortWithDescriptor(fileDescriptor_, deviceGone);
-    fileDescriptor_ = -1;
-    if (deviceGone) interpreter_.releaseEverythingHeld();
-  }
-
- private:
-  const RunOptions& options_;
-  const char* backend_;
-  Interpreter& interpreter_;
-  std::ostream& err_;
-  UdevSerialRegistry registry_;
-  Serial serial_;
-  SerialThreadControl control_;
-  int fileDescriptor_ = -1;
-};
 
 // The monitor's lines written as they come, on the reader thread, each line flushed so
 // a person or a program watching the output sees it at once.
@@ -107,19 +40,49 @@ class EchoSink final : public MonitorSink {
   std::vector<std::string> lines_;
 };
 
+// A line when what is held changes, after the lines of the events that changed it: the
+// reader thread tells it once the monitor has handed its records over.
+class HeldEcho final : public HeldObserver {
+ public:
+  explicit HeldEcho(std::ostream& out) : out_(out) {}
+  void heldChanged(const HeldSet& held) override {
+    out_ << "held " << (held.empty() ? "nothing" : heldText(held)) << std::endl;
+  }
+
+ private:
+  std::ostream& out_;
+};
+
 bool pathPresent(const std::string& path) {
   struct stat status {};
   return stat(path.c_str(), &status) == 0;
 }
 
+// Says how a start went: false when translation does not run.
+bool toldStarted(TranslationSession::Started started, const RunOptions& options,
+                 const char* backend, std::ostream& err) {
+  switch (started) {
+    case TranslationSession::Started::kOpenFailed:
+      return false;  // the open has said why
+    case TranslationSession::Started::kNoThread:
+      err << "quillmote-cli run: could not start the reader thread\n";
+      return false;
+    case TranslationSession::Started::kRunning:
+      break;
+  }
+  err << "Translating " << options.port << " at " << options.baud << " bit/s with the "
+      << backend << " backend; Ctrl+C stops.\n";
+  return true;
+}
+
 // Until SIGINT or SIGTERM: stops when the device is unplugged and starts again when the
-// same path is back. Looks a few times a second, and at once when udev announces.
-void translateWithReconnect(PortSession& session, const std::string& port,
+// same device is back. Looks a few times a second, and at once when udev announces.
+void translateWithReconnect(TranslationSession& session, DeviceMonitor* monitor,
+                            const RunOptions& options, const char* backend,
                             const sigset_t& stopSignals, std::ostream& err) {
-  std::unique_ptr<DeviceMonitor> monitor = openUdevDeviceMonitor();
-  UnplugWatch watch(monitor.get());
+  const std::string& port = options.port;
   if (!session.running()) {
-    watch.waitForAbsentPort();
+    session.waitForPort(port, options.baud);
     err << "Waiting for " << port << '\n';
   }
   for (;;) {
@@ -132,18 +95,14 @@ void translateWithReconnect(PortSession& session, const std::string& port,
     }
     int received = sigtimedwait(&stopSignals, nullptr, &lookInterval);
     if (received == SIGINT || received == SIGTERM) return;
-    switch (watch.look(port, session.running(), session.lineHungUp(),
-                       UnplugWatch::Clock::now())) {
-      case UnplugWatch::Step::kNothing:
+    switch (session.look(TranslationSession::Clock::now())) {
+      case TranslationSession::Seen::kNothing:
         break;
-      case UnplugWatch::Step::kStopUnplugged:
-        session.stop(true);
+      case TranslationSession::Seen::kUnplugged:
         err << "Device gone, waiting for " << port << '\n';
         break;
-      case UnplugWatch::Step::kStartAgain:
-        if (session.start()) {
-          watch.stopWaiting();
-        } else {
+      case TranslationSession::Seen::kBack:
+        if (!toldStarted(session.startAgain(), options, backend, err)) {
           err << "Waiting for " << port << " to be plugged in again\n";
         }
         break;
@@ -174,11 +133,13 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
     return 2;
   }
   KeyboardChoice keys{options.keyPositions || *keyPositions, options.layout};
+  PointerChoice pointer;
+  if (!options.pointer.empty()) pointer.mode = pointerModeNamed(options.pointer, "--pointer", error);
   // With the echo on, the trace backend's lines come from the echo, among the bytes and
   // commands that caused them, and not a second time from the backend.
   std::ostream silent(nullptr);
   StartedBackend backend =
-      startBackend(*kind, options.echo && *kind == BackendKind::kTrace ? silent : out, keys);
+      startBackend(*kind, options.echo && *kind == BackendKind::kTrace ? silent : out, keys, pointer);
   if (!backend.events) {
     err << "quillmote-cli run: the " << backendName(*kind) << " backend cannot start: "
         << backend.error << '\n';
@@ -190,28 +151,38 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
                               : "Typing for the keyboard layout ")
         << backend.layout << ".\n";
   }
+  if (!backend.pointer.empty()) err << "Moving the pointer: " << backend.pointer << ".\n";
 
   ConsoleAlerts alerts(err);
   MonitorTap tap(*backend.events);
   Interpreter interpreter(tap);
   EchoSink echo(out);
+  HeldEcho heldEcho(out);
   if (options.echo) {
     tap.attach(&echo);
     interpreter.setTokenObserver(&tap);
+    interpreter.setHeldObserver(&heldEcho);
   }
-  PortSession session(options, backendName(*kind), alerts, interpreter, err);
+  std::unique_ptr<DeviceMonitor> monitor =
+      options.reconnect ? openUdevDeviceMonitor() : nullptr;
+  UdevSerialRegistry registry;
+  TranslationSession session(alerts, interpreter, registry, monitor.get());
   // A port that is not there yet is waited for when reconnecting; any other failure to
   // start ends the run.
   bool waitForPort = options.reconnect && !pathPresent(options.port);
-  if (!waitForPort && !session.start()) return 1;
+  if (!waitForPort && !toldStarted(session.start(options.port, options.baud), options,
+                                   backendName(*kind), err)) {
+    return 1;
+  }
 
   if (options.reconnect) {
-    translateWithReconnect(session, options.port, stopSignals, err);
+    translateWithReconnect(session, monitor.get(), options, backendName(*kind), stopSignals,
+                           err);
   } else {
     int received = 0;
     sigwait(&stopSignals, &received);
   }
-  session.stop(false);
+  session.stop();
   // Nobody could release what is still down once the process is gone.
   interpreter.releaseEverythingHeld();
   err << "Stopped.\n";

@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""The host's side of .ci/serial-vm.sh, while the guest runs.
+
+Talks to the guest over a control port (virtio serial, one line per step) and plays the
+devices on the two lines qemu wires to sockets: the emulated USB serial adapter, which
+is plugged in while this program is connected to its socket and unplugged when it closes
+the connection, and the 16550. Writes bytes, reads back the 0x11 answers to zero bytes,
+and writes what it saw as "name value" lines to the facts file.
+
+    serial-vm-host.py WORK_DIR ci|tool
+"""
+import os
+import socket
+import sys
+import threading
+import time
+
+XON, XOFF = 0x11, 0x13
+STEP_SECONDS = 600
+
+
+def connect(path, deadline=120):
+    end = time.monotonic() + deadline
+    while True:
+        try:
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            s.connect(path)
+            return s
+        except OSError:
+            s.close()
+            if time.monotonic() > end:
+                raise
+            time.sleep(0.1)
+
+
+class Line:
+    """One serial line as the device sees it: bytes out, the answers counted."""
+
+    def __init__(self, path):
+        self.path = path
+        self.received = bytearray()
+        self.lock = threading.Condition()
+        self.sock = None
+        self.plug()
+
+    def plug(self):
+        self.sock = connect(self.path)
+        threading.Thread(target=self._read, args=(self.sock,), daemon=True).start()
+
+    def unplug(self):
+        self.sock.close()
+
+    def _read(self, sock):
+        while True:
+            try:
+                data = sock.recv(65536)
+            except OSError:
+                return
+            if not data:
+                return
+            with self.lock:
+                self.received += data
+                self.lock.notify_all()
+
+    def answers(self):
+        # The terminal driver's own XOFF and XON when its buffer fills come in pairs.
+        with self.lock:
+            return self.received.count(XON) - self.received.count(XOFF)
+
+    def send_and_wait(self, data):
+        """Writes the bytes and waits for one answer for each zero byte in them."""
+        wanted = self.answers() + data.count(0)
+        self.sock.sendall(data)
+        end = time.monotonic() + STEP_SECONDS
+        with self.lock:
+            while self.answers() < wanted:
+                if not self.lock.wait(end - time.monotonic()):
+                    return False
+        return True
+
+
+class Guest:
+    def __init__(self, path):
+        self.sock = connect(path)
+        self.file = self.sock.makefile("rw", buffering=1, newline="\n")
+
+    def expect(self, step):
+        while True:
+            line = self.file.readline()
+            if not line:
+                raise SystemExit(f"serial-vm-host: the guest went away before {step!r}")
+            word = line.split()
+            print(f"serial-vm-host: guest says {line.strip()}", flush=True)
+            if word and word[0] == step:
+                return word[1:]
+
+    def tell(self, step):
+        self.file.write(step + "\n")
+
+
+def main():
+    work, mode = sys.argv[1], sys.argv[2]
+    read = lambda name: open(os.path.join(work, "run", name), "rb").read()
+    facts = open(os.path.join(work, "host-facts"), "w")
+    fact = lambda name, value: print(name, value, file=facts, flush=True)
+    guest = Guest(os.path.join(work, "ctl.sock"))
+    usb = Line(os.path.join(work, "usb.sock"))
+    uart = Line(os.path.join(work, "uart.sock")) if mode == "ci" else None
+
+    guest.expect("usb-ready")
+    if mode == "tool":
+        fact("usb-answered", usb.send_and_wait(read("stream.qm") + b"\0"))
+        guest.tell("usb-done")
+        guest.expect("usb-stopped")
+        return
+    started = time.monotonic()
+    before = read("check.qm") + read("mixed.qm") + read("lock.qm")
+    fact("usb-answered", usb.send_and_wait(before))
+    fact("usb-seconds", round(time.monotonic() - started, 1))
+    usb.unplug()
+    guest.tell("unplugged")
+    guest.expect("usb-gone")
+    usb.plug()
+    guest.tell("plugged")
+    guest.expect("usb-back")
+    fact("usb-answered-after-return", usb.send_and_wait(read("back.qm")))
+    fact("usb-xoff", usb.received.count(XOFF))
+    guest.tell("usb-done")
+    guest.expect("usb-stopped")
+
+    guest.expect("uart-ready")
+    started = time.monotonic()
+    fact("uart-answered", uart.send_and_wait(read("check.qm") + read("mixed.qm")))
+    fact("uart-seconds", round(time.monotonic() - started, 1))
+    fact("uart-xoff", uart.received.count(XOFF))
+    guest.tell("uart-done")
+    guest.expect("uart-stopped")
+
+
+if __name__ == "__main__":
+    main()
