@@ -9,6 +9,7 @@
 #include "platform/uinput/uinput_event_services.h"
 #include "support/child_process.h"
 #include "support/pseudo_terminal.h"
+#include "support/wait.h"
 #include "support/xvfb_server.h"
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
 #include <X11/XKBlib.h>
@@ -76,7 +77,6 @@ TEST(UInputChoices, layout_and_pointer_come_from_the_first_place_that_says) {
 // Per stop signal, a run whose last commands leave a key and a button down. XTest keys outlive
 // their client: only the release at exit lets them up, and the application hears it.
 TEST(XTestBackend, an_application_hears_the_right_keys_and_a_stop_signal_leaves_none_down) {
-  constexpr std::chrono::seconds kPatience{5};  // bounds waits, generous for sanitizer builds
   // A shifted and an unshifted character (every character is checked on every layout below).
   std::string stream = "a~";
   std::vector<std::string> expected = {"down a",          "up a",          "down Shift_L",

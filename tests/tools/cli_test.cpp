@@ -11,14 +11,15 @@
 #include "support/child_process.h"
 #include "support/interpreter_harness.h"
 #include "support/pseudo_terminal.h"
+#include "support/wait.h"
 
 namespace quillmote {
 namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::kPatience;
 
-constexpr auto kPatience = 5s;  // generous for sanitizer builds: it bounds waits only
 const std::string kDemo = QUILLMOTE_EXAMPLES_DIR "/demo";
 
 ChildProcess cli(std::vector<std::string> args, const std::string& input = "") {
