@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // quillmote-cli, the real binary: refusals, trace, `run` with a device that comes and goes, ports.
 #include <gtest/gtest.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "support/child_process.h"
 #include "support/interpreter_harness.h"
 #include "support/pseudo_terminal.h"
+#include "support/xvfb_server.h"
 
 namespace quillmote {
 namespace {
@@ -90,6 +92,29 @@ TEST(RunCommand, reconnect_waits_for_the_port_and_goes_on_after_an_unplug) {
   EXPECT_EQ(test::withoutComments(run.output()),
             "key 56 down\nkey 0 down\nkey 0 up\nkey 56 up\nkey 11 down\nkey 11 up\n");
   EXPECT_EQ(run.errorOutput().find("Internal Error"), std::string::npos) << run.errorOutput();
+}
+
+// The X server goes away (a logout, a crashed session) while the device types: translation
+// stops, the line gets its own settings back, one line says why, with the status the guide
+// names; Xlib neither speaks nor ends the process.
+TEST(RunCommand, the_x_server_going_away_stops_translation_and_gives_the_line_back) {
+  auto xvfb = std::make_unique<test::XvfbServer>();
+  const std::string display = xvfb->displayName();
+  test::PseudoTerminal line;
+  termios own{}, back{};
+  ASSERT_EQ(tcgetattr(line.portFd(), &own), 0);
+  ChildProcess run({QUILLMOTE_CLI, "run", "--port", line.portPath(), "--backend", "xtest"},
+                   {"DISPLAY=" + display});
+  ASSERT_TRUE(run.waitForText("Ctrl+C stops.\n", kPatience)) << run.errorOutput();
+  line.send(std::string(2000, 'a'));  // less than the line holds: the device never waits
+  xvfb.reset();
+  EXPECT_EQ(run.waitForExit(kPatience), "exit 3") << run.errorOutput();
+  ASSERT_EQ(tcgetattr(line.portFd(), &back), 0);
+  EXPECT_EQ(std::tuple(back.c_iflag, back.c_oflag, back.c_cflag, back.c_lflag, cfgetospeed(&back)),
+            std::tuple(own.c_iflag, own.c_oflag, own.c_cflag, own.c_lflag, cfgetospeed(&own)));
+  EXPECT_TRUE(run.errorOutput().ends_with("Ctrl+C stops.\nquillmote-cli run: the X server of display " +
+                                          display + " went away; translation stopped and the serial "
+                                          "line restored.\n")) << run.errorOutput();
 }
 
 // The echo says what each byte did in words, and its event lines are exactly the trace tool's
