@@ -14,6 +14,7 @@ constexpr const char* kSerialPortPathKey = "serialPortPath";
 constexpr const char* kWasRunningOnQuitKey = "wasRunningOnQuit";
 // Settings written before this choice existed lack the key: symbols, the default.
 constexpr const char* kKeyPositionsKey = "keyPositions";
+constexpr const char* kRelativePointerKey = "relativePointer";
 // The registered default: a fallback that answers when nothing is stored, never
 // written to the store itself.
 constexpr int kDefaultBaudRate = 300;
@@ -51,9 +52,11 @@ Controller::Controller(ControllerParts parts)
       menuItemRunning(parts.menuItemRunning),
       menuItemStopped(parts.menuItemStopped),
       useKeyPositions_(std::move(parts.useKeyPositions)),
+      useRelativePointer_(std::move(parts.useRelativePointer)),
       session(parts.alerts, parts.interpreter, parts.registry, parts.deviceMonitor) {
   session.setBeforeReading([this] {
     if (useKeyPositions_) useKeyPositions_(pressKeyPositions);
+    if (useRelativePointer_) useRelativePointer_(moveRelatively);
   });
   lookTimer.setInterval(kLookIntervalMilliseconds);
   QObject::connect(&lookTimer, &QTimer::timeout, &lookTimer, [this] { lookAtDevice(); });
@@ -176,16 +179,18 @@ void Controller::readPrefs() {
   }
   wasRunningOnQuit = userDefaults.value(kWasRunningOnQuitKey, false).toBool();
   pressKeyPositions = userDefaults.value(kKeyPositionsKey, false).toBool();
+  moveRelatively = userDefaults.value(kRelativePointerKey, false).toBool();
 }
 
 void Controller::openPrefs() {
-  auto rate = std::find(std::begin(kRates), std::end(kRates), baudRate);
-  if (rate == std::end(kRates)) {
+  auto rate = std::ranges::find(kOfferedRates, baudRate);
+  if (rate == kOfferedRates.end()) {
     alerts_.criticalAlert("Invalid baud rate from user preferences.");
     return;
   }
-  windowPrefs.selectRateRow(static_cast<int>(rate - std::begin(kRates)));
+  windowPrefs.selectRateRow(static_cast<int>(rate - kOfferedRates.begin()));
   windowPrefs.setKeyPositions(pressKeyPositions);
+  windowPrefs.setRelativePointer(moveRelatively);
 
   SerialIterator probe;
   if (session.serial().getSerialIterator(probe) == kSerialSuccess) {
@@ -214,12 +219,11 @@ void Controller::openPrefs() {
 
 void Controller::prefsOK() {
   std::string title = windowPrefs.rateTitle(windowPrefs.selectedRateRow());
-  auto rate = std::find_if(std::begin(kRateTitles), std::end(kRateTitles),
-                           [&](const char* candidate) { return title == candidate; });
-  if (rate == std::end(kRateTitles)) {
+  auto rate = std::ranges::find(kOfferedRates, title, lineSpeedTitle);
+  if (rate == kOfferedRates.end()) {
     alerts_.criticalAlert("Invalid baud rate from Preferences window.");
   } else {
-    baudRate = kRates[rate - std::begin(kRateTitles)];
+    baudRate = *rate;
     int index = windowPrefs.selectedPortIndex();
     if (windowPrefs.selectedPortTitle() == kUnspecifiedPortTitle) {
       if (serialPortPath) serialPortPath = "/dev/null";
@@ -229,8 +233,10 @@ void Controller::prefsOK() {
       alerts_.criticalAlert("Popup index out of range.");
     }
     pressKeyPositions = windowPrefs.keyPositions();
+    moveRelatively = windowPrefs.relativePointer();
     userDefaults.setValue(kBaudRateKey, baudRate);
     userDefaults.setValue(kKeyPositionsKey, pressKeyPositions);
+    userDefaults.setValue(kRelativePointerKey, moveRelatively);
     if (serialPortPath) {
       userDefaults.setValue(kSerialPortPathKey, QString::fromStdString(*serialPortPath));
     }

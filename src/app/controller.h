@@ -12,18 +12,15 @@
 
 #include "interpreter/interpreter.h"
 #include "platform/alerts.h"
+#include "serial/line_speeds.h"
 #include "session/translation_session.h"
+#include "app/check_mark.h"
 #include "app/preferences_window.h"
 
 class QSettings;
 
 namespace quillmote {
 
-// The line speeds, in the order of the rate matrix's rows: the seven a stored rate has
-// always named by its row, then the faster ones that today's adapters and devices use.
-inline constexpr int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-inline constexpr const char* kRateTitles[] = {"300",   "600",   "1200",  "2400",  "4800",
-                                              "9600",  "19200", "38400", "57600", "115200"};
 inline constexpr const char* kUnspecifiedPortTitle = "unspecified";
 
 // Everything the controller works with, made and owned by the program.
@@ -41,6 +38,8 @@ struct ControllerParts {
   // Tells the backend whether keys are plain positions; called at each start, before the
   // reader thread runs. Empty: the backend has no choice to make.
   std::function<void(bool)> useKeyPositions;
+  // Tells the backend whether the pointer moves by relative steps; called as the above.
+  std::function<void(bool)> useRelativePointer;
 };
 
 // Starts and stops translation and keeps the preferences. Runs on the main thread;
@@ -80,6 +79,7 @@ class Controller {
   bool running() const { return session.running(); }
   int rate() const { return baudRate; }
   bool keyPositions() const { return pressKeyPositions; }
+  bool relativePointer() const { return moveRelatively; }
   const std::optional<std::string>& portPath() const { return serialPortPath; }
   // Stopped because the device went away, and waiting for it to come back.
   bool waitingForDevice() const { return session.waitingForDevice(); }
@@ -101,7 +101,9 @@ class Controller {
   bool wasRunningOnQuit = false;
   int baudRate = 300;
   bool pressKeyPositions = false;
+  bool moveRelatively = false;
   std::function<void(bool)> useKeyPositions_;
+  std::function<void(bool)> useRelativePointer_;
   std::optional<std::string> serialPortPath;
   // The ports as the preferences last listed them.
   std::vector<SerialPortEntry> serialPorts;

@@ -9,10 +9,7 @@
 namespace quillmote {
 
 // What the armed mouse command does.
-inline constexpr std::int32_t kMouseRelease = -1;
-inline constexpr std::int32_t kMouseLock = 0;
-inline constexpr std::int32_t kMouseClick = 1;
-inline constexpr std::int32_t kMouseDoubleClick = 2;
+enum class MouseClick { kRelease, kLock, kClick, kDoubleClick };
 // Which button it acts on.
 inline constexpr std::int32_t kLeftAndRightButtons = -1;
 inline constexpr std::int32_t kLeftButton = 0;
@@ -36,7 +33,7 @@ class MouseState {
   // Left, right, third; 1 = down. The third is never set down.
   std::array<std::int32_t, 3> MBState{};
   std::int32_t mouse_button = 0;
-  std::int32_t mouse_click = 0;
+  MouseClick mouse_click = MouseClick::kLock;
 
  private:
   EventServices& events_;

@@ -123,6 +123,10 @@ void startUInput(StartedBackend& started, const KeyboardChoice& keys, const Poin
   if (!unreachable.empty()) started.warnings = unreachable;
   uinput->setKeyPositions(keys.keyPositions);
   started.setKeyPositions = [services = uinput.get()](bool on) { services->setKeyPositions(on); };
+  // A relative pointer asked for at start stays one; a preference can ask for it later.
+  started.setRelativePointer = [services = uinput.get(), chosen = *mode](bool relative) {
+    services->setPointerMode(relative ? PointerMode::kRelative : chosen);
+  };
   started.events = std::move(uinput);
 }
 

@@ -82,6 +82,8 @@ struct StartedBackend {
   int displayConnection = -1;
   // Switches between plain positions (true) and layout symbols; only while no thread posts.
   std::function<void(bool)> setKeyPositions = [](bool) {};
+  // Switches the uinput pointer to relative steps (true) or back; only while no thread posts.
+  std::function<void(bool)> setRelativePointer = [](bool) {};
 };
 
 // Starts the backend; the trace backend prints to `traceOut`, a line at a time, and

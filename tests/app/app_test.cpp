@@ -18,10 +18,12 @@
 #include <filesystem>
 #include <set>
 
+#include "app/action_check_mark.h"
 #include "app/controller.h"
 #include "app/main_window.h"
+#include "app/message_box_alerts.h"
 #include "app/monitor_window.h"
-#include "app/qt_widgets.h"
+#include "app/preferences_dialog.h"
 #include "platform/trace_event_services.h"
 #include "support/child_process.h"
 #include "support/live_trace.h"
@@ -84,7 +86,8 @@ class AppTest : public ::testing::Test {
     if (stored) writeStore(*stored);
     controller = std::make_unique<Controller>(ControllerParts{
         settings, alerts, interpreter, scripted, dialog, scripted, scripted, &scripted,
-        [this](bool on) { keyPositionsUsed.push_back(on); }});
+        [this](bool on) { keyPositionsUsed.push_back(on); },
+        [this](bool on) { relativePointerUsed.push_back(on); }});
     return *controller;
   }
   // Plugs a new device in: a new pseudo-terminal behind the link, as by-id names are links.
@@ -121,7 +124,7 @@ class AppTest : public ::testing::Test {
   Interpreter interpreter{tap};
   Scripted scripted;
   RecordingAlerts alerts;
-  std::vector<bool> keyPositionsUsed;  // what each start told the backend
+  std::vector<bool> keyPositionsUsed, relativePointerUsed;  // what each start told the backend
   std::unique_ptr<Controller> controller;
 };
 
@@ -141,16 +144,21 @@ TEST_F(AppTest, each_kind_of_stored_preferences_has_its_one_outcome) {
   }
 }
 
-TEST_F(AppTest, key_positions_are_a_stored_choice_that_older_stores_lack) {
+TEST_F(AppTest, key_positions_and_relative_pointer_are_stored_choices_that_older_stores_lack) {
   scripted.ports = {{"", link, "", ""}};
   launch(onLink);
   whileModal([&] { controller->openPrefs(); }, [&](QWidget*) {
     EXPECT_FALSE(dialog.keyPositionsBox()->isChecked());
+    EXPECT_FALSE(dialog.relativePointerBox()->isChecked());
     dialog.keyPositionsBox()->setChecked(true);
+    dialog.relativePointerBox()->setChecked(true);
     controller->prefsOK();
   });
   EXPECT_EQ(keyPositionsUsed, (std::vector<bool>{false, true})) << "not restarted on the choice";
-  EXPECT_EQ(QSettings(storePath, QSettings::IniFormat).value("keyPositions"), true);
+  EXPECT_EQ(relativePointerUsed, (std::vector<bool>{false, true}));
+  QSettings stored(storePath, QSettings::IniFormat);
+  EXPECT_EQ(stored.value("keyPositions"), true);
+  EXPECT_EQ(stored.value("relativePointer"), true);
 }
 
 // A port is listed by its device's name and tty and stored by its by-id path; the tty path
@@ -204,7 +212,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   MessageBoxAlerts boxes(&window);
   ActionCheckMark on(window.startAction(), [&] { window.showStatus(); });
   ActionCheckMark off(window.stopAction(), [&] { window.showStatus(); });
-  Controller c({settings, boxes, interpreter, scripted, dialog, on, off, nullptr, {}});
+  Controller c({settings, boxes, interpreter, scripted, dialog, on, off, nullptr, {}, {}});
   dialog.onOK = [&] { c.prefsOK(); };
   dialog.onCancel = [&] { c.prefsCancel(); };
   window.connectController(c);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "serial/descriptor_byte_source.h"
+#include "serial/line_speeds.h"
 #include "interpreter/interpreter.h"
 #include "platform/trace_event_services.h"
 #include "serial/reader_thread.h"
@@ -77,9 +78,16 @@ TEST(SerialOpen, raw_exclusive_line_at_each_rate_and_its_own_settings_back_at_cl
   ASSERT_EQ(tcgetattr(link.line.portFd(), &own), 0);
   own.c_lflag |= ICANON | ECHO;
   ASSERT_EQ(tcsetattr(link.line.portFd(), TCSANOW, &own), 0);
-  for (auto [baud, code] : {std::pair<int, speed_t>{300, B300}, {600, B600}, {1200, B1200},
-                            {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200},
-                            {38400, B38400}, {57600, B57600}, {115200, B115200}, {4000000, B4000000}}) {
+  for (const LineSpeed& speed : kLineSpeeds) {  // each code as glibc, taking the number, has it
+    termios numeric{};
+    EXPECT_TRUE(cfsetspeed(&numeric, static_cast<speed_t>(speed.rate)) == 0 &&
+                cfgetospeed(&numeric) == speed.code)
+        << speed.rate;
+  }
+  std::vector<int> rates(kOfferedRates.begin(), kOfferedRates.end());
+  rates.push_back(4000000);
+  for (int baud : rates) {
+    speed_t code = speedCode(baud).value_or(B0);
     int fd = link.serial.openSerialPortWithPath(link.line.portPath().c_str(), baud), held = 0;
     ASSERT_EQ(tcgetattr(fd, &set), 0) << testing::PrintToString(link.alerts.shown);
     EXPECT_EQ(std::pair(cfgetispeed(&set), cfgetospeed(&set)), std::pair(code, code));

@@ -242,8 +242,12 @@ bool UInputEventServices::followDesktopSize() {
   desktop_.compositor->readAnnouncements();
   DesktopBox now = desktop_.compositor->desktop();
   if (now.width <= 0 || now.height <= 0 || now == pointer_->area) return true;
+  return replacePointer(PointerMode::kAbsolute, now);
+}
+
+bool UInputEventServices::replacePointer(PointerMode mode, DesktopBox area) {
   std::string error;
-  auto replacement = Pointer::create(uinputPath_.c_str(), PointerMode::kAbsolute, now, error);
+  auto replacement = Pointer::create(uinputPath_.c_str(), mode, area, error);
   if (!replacement) return false;
   replacement->position = replacement->confine(Point{static_cast<float>(pointer_->position.h),
                                                      static_cast<float>(pointer_->position.v)});
@@ -253,6 +257,13 @@ bool UInputEventServices::followDesktopSize() {
   pointer_->pressButtons(held);
   pointer_->device.report();
   return true;
+}
+
+void UInputEventServices::setPointerMode(PointerMode mode) {
+  DesktopBox area = desktop_.compositor ? desktop_.compositor->desktop()
+                                        : desktop_.size.value_or(DesktopBox{});
+  if (area.width <= 0 || area.height <= 0) mode = PointerMode::kRelative;
+  if (mode != pointer_->mode) replacePointer(mode, area);
 }
 
 void UInputEventServices::postMouseEvent(Point position, bool updateMouseCursorPosition,

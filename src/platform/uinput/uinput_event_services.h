@@ -64,6 +64,10 @@ class UInputEventServices final : public EventServices, private KeySink {
   void warpMouseCursorPosition(Point position) override;
   GlobalMousePoint getGlobalMouse() override;
 
+  // Makes the pointer move by relative steps, or again absolutely where the desktop's size
+  // is known; the position and the buttons down are kept.
+  void setPointerMode(PointerMode mode);
+
   // Plain US positions from now on, or the desktop's layout again.
   void setKeyPositions(bool keyPositions);
 
@@ -83,6 +87,7 @@ class UInputEventServices final : public EventServices, private KeySink {
   void sendKey(std::uint32_t keyCode, bool down) override;
   std::shared_ptr<const LayoutTable> currentLayout();
   bool followDesktopSize();
+  bool replacePointer(PointerMode mode, DesktopBox area);
 
   std::string uinputPath_;  // where a pointer made again for a new desktop size comes from
   UInputDesktop desktop_;
