@@ -89,8 +89,8 @@ bool toldStarted(TranslationSession::Started started, const RunOptions& options,
     case TranslationSession::Started::kRunning:
       break;
   }
-  err << "Translating " << options.port << " at " << options.baud << " bit/s with the "
-      << backend << " backend; Ctrl+C stops.\n";
+  err << "Translating " << options.port << " at " << options.baud << " bit/s with the " << backend
+      << " backend; Ctrl+C stops.\n";
   return true;
 }
 
@@ -173,15 +173,16 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   }
   KeyboardChoice keys{options.keyPositions || *keyPositions, options.layout};
   PointerChoice pointer;
-  if (!options.pointer.empty()) pointer.mode = pointerModeNamed(options.pointer, "--pointer", error);
+  if (!options.pointer.empty())
+    pointer.mode = pointerModeNamed(options.pointer, "--pointer", error);
   // With the echo on, the trace backend's lines come from the echo, among the bytes and
   // commands that caused them, and not a second time from the backend.
   std::ostream silent(nullptr);
-  StartedBackend backend =
-      startBackend(*kind, options.echo && *kind == BackendKind::kTrace ? silent : out, keys, pointer);
+  StartedBackend backend = startBackend(
+      *kind, options.echo && *kind == BackendKind::kTrace ? silent : out, keys, pointer);
   if (!backend.events) {
-    err << "quillmote-cli run: the " << backendName(*kind) << " backend cannot start: "
-        << backend.error << '\n';
+    err << "quillmote-cli run: the " << backendName(*kind)
+        << " backend cannot start: " << backend.error << '\n';
     return 1;
   }
   if (!backend.warnings.empty()) err << "quillmote-cli run: " << backend.warnings << '\n';
@@ -202,15 +203,14 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
     interpreter.setTokenObserver(&tap);
     interpreter.setHeldObserver(&heldEcho);
   }
-  std::unique_ptr<DeviceMonitor> monitor =
-      options.reconnect ? openUdevDeviceMonitor() : nullptr;
+  std::unique_ptr<DeviceMonitor> monitor = options.reconnect ? openUdevDeviceMonitor() : nullptr;
   UdevSerialRegistry registry;
   TranslationSession session(alerts, interpreter, registry, monitor.get());
   // A port that is not there yet is waited for when reconnecting; any other failure to
   // start ends the run.
   bool waitForPort = options.reconnect && !pathPresent(options.port);
-  if (!waitForPort && !toldStarted(session.start(options.port, options.baud), options,
-                                   backendName(*kind), err)) {
+  if (!waitForPort &&
+      !toldStarted(session.start(options.port, options.baud), options, backendName(*kind), err)) {
     return 1;
   }
 

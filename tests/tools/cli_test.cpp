@@ -11,7 +11,9 @@
 
 #include "support/child_process.h"
 #include "support/interpreter_harness.h"
+#include "tools/ports_command.h"
 #include "support/pseudo_terminal.h"
+#include "support/scripted_devices.h"
 #include "support/xvfb_server.h"
 
 namespace quillmote {
@@ -148,6 +150,19 @@ TEST(RunCommand, echo_tells_bytes_and_commands_and_shows_the_trace_tools_events)
                            "command .  -> INITIAL\nheld Shift\n", "# shift\nheld nothing\n"}) {
     EXPECT_NE(echoed.find(told), std::string::npos) << told << echoed;
   }
+}
+
+// A USB port with its by-id name beside its node, then its model and serial; a built-in one
+// by its node alone.
+TEST(PortsCommand, names_the_by_id_link_beside_the_tty_then_model_and_serial) {
+  test::ScriptedDevices devices;
+  devices.ports = {{"ttyS0", "/dev/ttyS0", "/dev/ttyS0", "", ""},
+                   {"ttyUSB0", "/dev/serial/by-id/usb-FTDI_A1-if00-port0", "/dev/ttyUSB0",
+                    "FT232R USB UART", "A1"}};
+  std::ostringstream out, err;
+  EXPECT_EQ(runPorts(devices, out, err), 0);
+  EXPECT_EQ(out.str(), "/dev/ttyS0\t/dev/ttyS0\n/dev/ttyUSB0\t/dev/ttyUSB0\t"
+                       "/dev/serial/by-id/usb-FTDI_A1-if00-port0\tFT232R USB UART\tserial A1\n");
 }
 
 // What the kernel says, read from sysfs: a tty with a device behind it, unless serial-core
