@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include "platform/backends.h"
+#include "platform/uinput/device_opened.h"
 #include "platform/uinput/uinput_event_services.h"
 #include "support/child_process.h"
 #include "support/pseudo_terminal.h"
@@ -23,6 +24,21 @@ TEST(UInputOpen, without_the_module_says_how_to_load_it) {
   std::string error;
   EXPECT_EQ(UInputEventServices::open("/nonexistent/uinput", UInputDesktop{}, error), nullptr);
   EXPECT_NE(error.find("modprobe uinput"), error.npos) << error;
+}
+
+// The devices count as ready once another process holds their nodes open, as a desktop
+// does; this process's own descriptors do not count, nor does a node nobody opens.
+TEST(UInputOpen, ready_once_another_process_holds_every_node) {
+  char node[] = "/tmp/quillmote-node-XXXXXX", other[] = "/tmp/quillmote-node-XXXXXX";
+  int own = mkstemp(node), unopened = mkstemp(other);
+  close(unopened);
+  EXPECT_FALSE(heldByAnotherProcess(node)) << "this process's own descriptor";
+  ChildProcess desktop({"sh", "-c", std::string("sleep 0.2; exec sleep 30 < ") + node});
+  EXPECT_TRUE(waitUntilOpened({node}, 10s));
+  EXPECT_FALSE(waitUntilOpened({node, other}, 200ms));
+  desktop.sendSignal(SIGTERM);
+  close(own);
+  unlink(node), unlink(other);
 }
 
 // Where the uinput backend's layout and pointer mode come from: the option first, then the

@@ -7,9 +7,16 @@
 
 namespace quillmote {
 
-// Waits until something has opened every one of `nodes` (a desktop taking on a new input
-// device opens its event node), or `patience` has passed. Whether all were opened in time.
-// The nodes must be watched before anyone could open them: call right after creating them.
+// Waits until another process this user may look into holds every one of `nodes` open (a
+// desktop taking on a new input device opens its event node and keeps it), or `patience`
+// has passed. Whether all were held in time. Events written from then on wait in the
+// holder's queue, so none is lost to a desktop still setting the device up. Processes of
+// other users do not count: logind opens every keyboard for a moment to look for a power
+// key, long before the desktop has the device.
 bool waitUntilOpened(const std::vector<std::string>& nodes, std::chrono::milliseconds patience);
+
+// Whether a process other than this one, among those whose descriptors this process may
+// read, holds `node` open.
+bool heldByAnotherProcess(const std::string& node);
 
 }  // namespace quillmote

@@ -128,6 +128,11 @@ struct UInputEventServices::Pointer {
     if (mode == PointerMode::kAbsolute) {
       to.h = static_cast<std::int16_t>(std::clamp<int>(to.h, 0, area.width - 1));
       to.v = static_cast<std::int16_t>(std::clamp<int>(to.v, 0, area.height - 1));
+    } else {
+      // The desktop's top and left edges are known even where its size is not: a move past
+      // them stops there, and so does the position kept here.
+      to.h = std::max<std::int16_t>(to.h, 0);
+      to.v = std::max<std::int16_t>(to.v, 0);
     }
     return to;
   }
