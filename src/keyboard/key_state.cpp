@@ -7,13 +7,11 @@ namespace quillmote {
 // the post is lost.
 void KeyState::pressWithEvent(int keyCode) {
   key_state[keyCode] |= kKeyDown;
-  ++downKeys_;
   events_.postKeyboardEvent(0, static_cast<std::uint16_t>(keyCode), true);
 }
 
 void KeyState::releaseWithEvent(int keyCode) {
   key_state[keyCode] = 0;
-  --downKeys_;
   events_.postKeyboardEvent(0, static_cast<std::uint16_t>(keyCode), false);
 }
 

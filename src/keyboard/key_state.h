@@ -41,8 +41,6 @@ class KeyState {
   void key_unlock_all();
 
   std::int32_t state(int keyCode) const { return key_state[keyCode]; }
-  // How many keys are down, for any reason.
-  int downKeys() const { return downKeys_; }
 
  private:
   void pressWithEvent(int keyCode);
@@ -53,8 +51,6 @@ class KeyState {
   // Keys whose held bit is set. The hold sweep runs after every typed byte; with
   // nothing held it has nothing to do, and skipping it is most of typing's cost.
   int heldKeys_ = 0;
-  // Keys whose word is not zero: with none, nothing is held and nothing need be looked at.
-  int downKeys_ = 0;
   EventServices& events_;
 };
 
