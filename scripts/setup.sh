@@ -21,6 +21,7 @@ packages=(
   xvfb xdotool x11-utils xauth                       # a display for the tests
   dpkg-dev file help2man                             # the Debian package, man pages
   lintian appstream desktop-file-utils               # checks of the package and its metadata
+  clang-format-14 clang-tidy-14                      # layout and static checks of the sources
 )
 
 as_root() {

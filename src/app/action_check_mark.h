@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QAction>
-
 #include <functional>
 #include <utility>
 

@@ -6,8 +6,7 @@
 namespace quillmote {
 namespace {
 
-void showModal(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-               const QString& text) {
+void showModal(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text) {
   QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
   box.exec();
 }

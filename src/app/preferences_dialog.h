@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QSettings>
-
 #include <functional>
 #include <string>
 
@@ -15,7 +14,8 @@
 namespace quillmote {
 
 // The preferences window: the port pop-up, the offered rates as one column of radio
-// buttons, the key positions check box, OK and Cancel. OK and Cancel only report to `onOK` and `onCancel`.
+// buttons, the key positions check box, OK and Cancel. OK and Cancel only report to `onOK` and
+// `onCancel`.
 class PreferencesDialog final : public QDialog, public PreferencesWindow {
  public:
   PreferencesDialog(QSettings& store, QWidget* parent = nullptr);

@@ -18,8 +18,16 @@ const char* startConditionName(StartCondition condition) {
 }
 
 Interpreter::Interpreter(EventServices& events)
-    : context_(events), scanner_(scanner_create(&context_)) {
+    : events_(events), context_(events.unwatched()), scanner_(scanner_create(&context_)) {
   if (scanner_ == nullptr) throw std::bad_alloc();
+}
+
+void Interpreter::setTokenObserver(TokenObserver* observer) {
+  // Events first: an observer that watches them never misses one of its tokens.
+  EventServices& route = observer ? events_ : events_.unwatched();
+  context_.keyboard.keyState().routeEventsTo(route);
+  context_.mouse.mouseState().routeEventsTo(route);
+  context_.observer.store(observer, std::memory_order_release);
 }
 
 Interpreter::~Interpreter() { scanner_destroy(scanner_); }

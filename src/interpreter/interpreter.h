@@ -46,11 +46,12 @@ class Interpreter {
 
   // Watches every token from now on; nullptr to stop watching. May be called from another
   // thread while a run is in progress; an observer taken away must live until the run ends.
-  void setTokenObserver(TokenObserver* observer) {
-    context_.observer.store(observer, std::memory_order_release);
-  }
+  // While nobody watches, events skip whatever watches them on their way (the monitor's
+  // tap) and go straight to its backend.
+  void setTokenObserver(TokenObserver* observer);
 
  private:
+  EventServices& events_;
   ScannerContext context_;
   ScannerHandle scanner_;
 };

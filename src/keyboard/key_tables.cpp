@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "keyboard/key_tables.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quillmote {
@@ -68,17 +69,39 @@ const std::array<EscapeEntry, kEscapeTableSize> EscapeTable = {{
 
 namespace {
 
-bool equalIgnoringAsciiCase(const char* a, const char* b) {
-  auto lower = [](unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-  };
-  for (;; ++a, ++b) {
-    if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b))) {
-      return false;
+// The names of EscapeTable in byte order, for a binary search. The names are distinct
+// and all lower case, so finding the word in lower case finds what a scan of the table
+// ignoring case would.
+struct NameIndex {
+  NameIndex() {
+    for (std::size_t i = 0; i < EscapeTable.size(); ++i) {
+      entries[i] = &EscapeTable[i];
+      longest = std::max(longest, std::strlen(EscapeTable[i].name));
     }
-    if (*a == '\0') return true;
+    std::ranges::sort(entries, [](const EscapeEntry* a, const EscapeEntry* b) {
+      return std::strcmp(a->name, b->name) < 0;
+    });
   }
-}
+
+  // The entry named `word` in any case, or null.
+  const EscapeEntry* find(const char* word) const {
+    char lower[32];
+    std::size_t length = 0;
+    for (; word[length] != '\0'; ++length) {
+      if (length > longest) return nullptr;  // longer than every name
+      const char c = word[length];
+      lower[length] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    lower[length] = '\0';
+    auto found = std::ranges::lower_bound(entries, lower, [](const char* a, const char* b) {
+      return std::strcmp(a, b) < 0;
+    }, &EscapeEntry::name);
+    return found != entries.end() && std::strcmp((*found)->name, lower) == 0 ? *found : nullptr;
+  }
+
+  std::array<const EscapeEntry*, kEscapeTableSize> entries{};
+  std::size_t longest = 0;
+};
 
 }  // namespace
 
@@ -86,12 +109,11 @@ void KeyTables::InitUSKeyCodes() { USKeyCodes = USCharacterEntries(); }
 
 int KeyTables::escape_word(const char* word, std::int32_t& keyCode,
                            std::int32_t& modifierFlags) const {
-  for (const EscapeEntry& entry : EscapeTable) {
-    if (equalIgnoringAsciiCase(word, entry.name)) {
-      keyCode = entry.keyCode;
-      modifierFlags = entry.flags;
-      return 1;
-    }
+  static const NameIndex names;
+  if (const EscapeEntry* entry = names.find(word)) {
+    keyCode = entry->keyCode;
+    modifierFlags = entry->flags;
+    return 1;
   }
   if (word[0] != '\0' && word[1] == '\0') {
     std::uint16_t entry = USKeyCodes[static_cast<unsigned char>(word[0])];

@@ -13,6 +13,8 @@ struct CharacterRow {
   int noFlag, shift, control, shiftAndControl;
 };
 
+// Kept in columns, to be read against the keyboard row by row.
+// clang-format off
 constexpr CharacterRow kCharacterRows[] = {
     // key  no flag  shift  control  shift+control
     {0,  97,  65,  1,  kNone},    // a A
@@ -64,6 +66,7 @@ constexpr CharacterRow kCharacterRows[] = {
     {49, 32,  kNone, kNone, kNone},  // space
     {50, 96,  126, kNone, kNone}, // ` ~
 };
+// clang-format on
 
 }  // namespace
 

@@ -13,7 +13,8 @@ namespace quillmote {
 // Sits between the interpreter and its event backend and, made the interpreter's token
 // observer, watches the scanner, turning bytes, commands and events into records for a
 // sink. Without a sink it only passes the events on, with one atomic load per event; the
-// monitor makes it the observer only while it is open. The sink may be attached and
+// monitor makes it the observer only while it is open, and while it is not, the
+// interpreter posts straight to the backend. The sink may be attached and
 // detached from another thread while translation runs; whoever detaches it must keep it
 // alive until the current run ends.
 class MonitorTap final : public EventServices, public TokenObserver {
@@ -27,6 +28,7 @@ class MonitorTap final : public EventServices, public TokenObserver {
                       bool leftButton, bool rightButton, bool thirdButton) override;
   void warpMouseCursorPosition(Point position) override;
   GlobalMousePoint getGlobalMouse() override { return events_.getGlobalMouse(); }
+  EventServices& unwatched() override { return events_.unwatched(); }
 
   void byteRequested() override;
   void byteReceived(unsigned char byte) override;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "platform/event_services.h"
@@ -19,7 +20,11 @@ inline constexpr std::int32_t kRightButton = 1;
 // the armed command. Nothing here is reset by a stop: a locked button stays down.
 class MouseState {
  public:
-  explicit MouseState(EventServices& events) : events_(events) {}
+  explicit MouseState(EventServices& events) : events_(&events) {}
+
+  // Posts from now on to `events`; may be called from another thread while a run is in
+  // progress, and the services left must live until the run ends.
+  void routeEventsTo(EventServices& events) { events_.store(&events, std::memory_order_release); }
 
   // The pointer's real position, read once; not stored.
   Point mouse_position();
@@ -36,7 +41,9 @@ class MouseState {
   MouseClick mouse_click = MouseClick::kLock;
 
  private:
-  EventServices& events_;
+  EventServices& events() const { return *events_.load(std::memory_order_acquire); }
+
+  std::atomic<EventServices*> events_;
 };
 
 }  // namespace quillmote

@@ -53,6 +53,11 @@ class EventServices {
 
   // Where the pointer really is, after any confinement of an earlier warp.
   virtual GlobalMousePoint getGlobalMouse() = 0;
+
+  // Where the events go while nobody watches them: this backend itself, or, for something
+  // that watches events on their way, the backend it passes them to. The interpreter posts
+  // there directly while it has no observer, so a closed monitor costs nothing per event.
+  virtual EventServices& unwatched() { return *this; }
 };
 
 }  // namespace quillmote
