@@ -13,7 +13,7 @@
 #include <new>
 #include <string>
 
-#include "interpreter/byte_feed.h"
+#include "interpreter/byte_source.h"
 #include "interpreter/interpreter.h"
 #include "monitor/monitor_queue.h"
 #include "monitor/monitor_tap.h"

@@ -105,8 +105,10 @@ add_custom_command(
 add_custom_target(release_notes ALL DEPENDS ${doc_dir}/changelog.gz ${metainfo})
 install(FILES ${doc_dir}/changelog.gz DESTINATION share/doc/quillmote)
 install(FILES ${metainfo} DESTINATION share/metainfo)
-# Where the README's link to it leads in the installed copy too.
-install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md DESTINATION share/doc/quillmote/docs)
+# Where the README's links lead in the installed copy too.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/docs/command-language.md
+              ${PROJECT_SOURCE_DIR}/docs/development.md ${PROJECT_SOURCE_DIR}/docs/performance.md
+        DESTINATION share/doc/quillmote/docs)
 
 # Man pages, made by help2man from the programs' own --help and --version, so they say
 # what the programs say. Running the programs is part of the build, sanitizer builds too.

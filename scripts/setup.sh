@@ -15,10 +15,13 @@ packages=(
   qt6-base-dev                                       # desktop program
   libx11-dev libxtst-dev libevdev-dev libudev-dev    # input backends, port discovery
   libxkbcommon-dev libxkbcommon-x11-dev libx11-xcb-dev  # keyboard layouts
+  libwayland-dev wayland-protocols                   # the Wayland desktop's keymap and size
+  libglib2.0-dev                                     # GNOME's record of the input source in use
   x11-xkb-utils                                      # setxkbmap, for the layout tests
   xvfb xdotool x11-utils xauth                       # a display for the tests
   dpkg-dev file help2man                             # the Debian package, man pages
   lintian appstream desktop-file-utils               # checks of the package and its metadata
+  clang-format-14 clang-tidy-14                      # layout and static checks of the sources
 )
 
 as_root() {

@@ -6,8 +6,6 @@
 
 #include <iterator>
 
-#include "serial/reader_thread.h"
-
 namespace quillmote {
 namespace {
 
@@ -16,6 +14,7 @@ constexpr const char* kSerialPortPathKey = "serialPortPath";
 constexpr const char* kWasRunningOnQuitKey = "wasRunningOnQuit";
 // Settings written before this choice existed lack the key: symbols, the default.
 constexpr const char* kKeyPositionsKey = "keyPositions";
+constexpr const char* kRelativePointerKey = "relativePointer";
 // The registered default: a fallback that answers when nothing is stored, never
 // written to the store itself.
 constexpr int kDefaultBaudRate = 300;
@@ -53,8 +52,12 @@ Controller::Controller(ControllerParts parts)
       menuItemRunning(parts.menuItemRunning),
       menuItemStopped(parts.menuItemStopped),
       useKeyPositions_(std::move(parts.useKeyPositions)),
-      serialHandler(parts.alerts, parts.interpreter, parts.registry),
-      unplugWatch(parts.deviceMonitor) {
+      useRelativePointer_(std::move(parts.useRelativePointer)),
+      session(parts.alerts, parts.interpreter, parts.registry, parts.deviceMonitor) {
+  session.setBeforeReading([this] {
+    if (useKeyPositions_) useKeyPositions_(pressKeyPositions);
+    if (useRelativePointer_) useRelativePointer_(moveRelatively);
+  });
   lookTimer.setInterval(kLookIntervalMilliseconds);
   QObject::connect(&lookTimer, &QTimer::timeout, &lookTimer, [this] { lookAtDevice(); });
   if (parts.deviceMonitor != nullptr && parts.deviceMonitor->descriptor() >= 0) {
@@ -79,7 +82,7 @@ void Controller::showStopped() {
 }
 
 void Controller::doStart() {
-  if (isRunning) return;
+  if (session.running()) return;
   StartOrStop inProgress(startingOrStopping, announcements.get());
   // Only an absent path is unspecified: "/dev/null" goes on to the open and fails there.
   if (!serialPortPath) {
@@ -89,17 +92,19 @@ void Controller::doStart() {
     showStopped();
     return;
   }
-  serialPortFileDescriptor =
-      serialHandler.openSerialPortWithPath(serialPortPath->c_str(), baudRate);
-  if (serialPortFileDescriptor <= 0) return;  // the open has shown why
-  if (useKeyPositions_) useKeyPositions_(pressKeyPositions);
-  if (!startReaderThread(serialHandler, threadControl, serialPortFileDescriptor)) {
-    serialHandler.closeSerialPortWithDescriptor(serialPortFileDescriptor);
-    alerts_.criticalAlert("Could not start the reader thread.");
-    return;
+  showStarted(session.start(*serialPortPath, baudRate));
+}
+
+void Controller::showStarted(TranslationSession::Started started) {
+  switch (started) {
+    case TranslationSession::Started::kOpenFailed:
+      return;  // the open has shown why
+    case TranslationSession::Started::kNoThread:
+      alerts_.criticalAlert("Could not start the reader thread.");
+      return;
+    case TranslationSession::Started::kRunning:
+      break;
   }
-  isRunning = true;
-  unplugWatch.stopWaiting();
   lookTimer.start();
   menuItemRunning.setState(true);
   menuItemStopped.setState(false);
@@ -107,49 +112,58 @@ void Controller::doStart() {
 
 void Controller::doStop() {
   // A stop asked for while the device is away also ends the wait for it.
-  unplugWatch.stopWaiting();
-  stopTranslation(false);
+  if (session.running()) {
+    StartOrStop inProgress(startingOrStopping, announcements.get());
+    session.stop();
+    showStopped();
+  } else {
+    session.stop();
+  }
   keepLookingWhileNeeded();
 }
 
-void Controller::stopTranslation(bool deviceGone) {
-  if (!isRunning) return;
+void Controller::releaseAll() {
+  // A start or stop in progress (showing an alert) has the port half open or closed.
+  if (startingOrStopping) return;
   StartOrStop inProgress(startingOrStopping, announcements.get());
-  stopReaderThread(threadControl);
-  // Only now: the reader thread no longer touches the descriptor.
-  if (serialPortFileDescriptor > 0) {
-    serialHandler.closeSerialPortWithDescriptor(serialPortFileDescriptor, deviceGone);
+  // The reader thread owns the interpreter while it runs: the release is made between
+  // two of its runs, on the port still open.
+  if (!session.whileReaderStopped([this] { interpreter_.releaseAll(); })) {
+    alerts_.criticalAlert("Could not start the reader thread.");
+    showStopped();
   }
-  // Keys and buttons the device held down have nobody left to let them up.
-  if (deviceGone) interpreter_.releaseEverythingHeld();
-  isRunning = false;
-  showStopped();
 }
 
 void Controller::lookAtDevice() {
   if (startingOrStopping) return;
-  switch (unplugWatch.look(serialPortPath.value_or(""), isRunning,
-                           threadControl.lineHungUp(), UnplugWatch::Clock::now())) {
-    case UnplugWatch::Step::kNothing:
+  TranslationSession::Seen seen = TranslationSession::Seen::kNothing;
+  {
+    StartOrStop inProgress(startingOrStopping, announcements.get());
+    seen = session.look(UnplugWatch::Clock::now());
+  }
+  switch (seen) {
+    case TranslationSession::Seen::kNothing:
       break;
-    case UnplugWatch::Step::kStopUnplugged:
-      stopTranslation(true);
+    case TranslationSession::Seen::kUnplugged:
+      showStopped();
       break;
-    case UnplugWatch::Step::kStartAgain:
-      doStart();
+    case TranslationSession::Seen::kBack: {
+      StartOrStop inProgress(startingOrStopping, announcements.get());
+      showStarted(session.startAgain());
       break;
+    }
   }
   keepLookingWhileNeeded();
 }
 
 void Controller::keepLookingWhileNeeded() {
-  if (!isRunning && !unplugWatch.waiting()) lookTimer.stop();
+  if (!session.running() && !session.waitingForDevice()) lookTimer.stop();
 }
 
 void Controller::applicationWillTerminate() {
   // Waiting for an unplugged device is still running as far as the user is concerned:
   // the next start of the program takes it up again.
-  bool record = isRunning || unplugWatch.waiting();
+  bool record = session.running() || session.waitingForDevice();
   doStop();
   userDefaults.setValue(kWasRunningOnQuitKey, record);
   userDefaults.sync();
@@ -165,33 +179,38 @@ void Controller::readPrefs() {
   }
   wasRunningOnQuit = userDefaults.value(kWasRunningOnQuitKey, false).toBool();
   pressKeyPositions = userDefaults.value(kKeyPositionsKey, false).toBool();
+  moveRelatively = userDefaults.value(kRelativePointerKey, false).toBool();
 }
 
 void Controller::openPrefs() {
-  auto rate = std::find(std::begin(kRates), std::end(kRates), baudRate);
-  if (rate == std::end(kRates)) {
+  auto rate = std::ranges::find(kOfferedRates, baudRate);
+  if (rate == kOfferedRates.end()) {
     alerts_.criticalAlert("Invalid baud rate from user preferences.");
     return;
   }
-  windowPrefs.selectRateRow(static_cast<int>(rate - std::begin(kRates)));
+  windowPrefs.selectRateRow(static_cast<int>(rate - kOfferedRates.begin()));
   windowPrefs.setKeyPositions(pressKeyPositions);
+  windowPrefs.setRelativePointer(moveRelatively);
 
   SerialIterator probe;
-  if (serialHandler.getSerialIterator(probe) == kSerialSuccess) {
-    serialPortPaths = serialHandler.getArrayOfSerialPorts();
+  if (session.serial().getSerialIterator(probe) == kSerialSuccess) {
+    serialPorts = session.serial().getSerialPortEntries();
   } else {
     alerts_.criticalAlert("Unabled to get serial port iterator.");
   }
 
+  // A port stored by its tty path, as older settings hold it, is still found in the list.
   windowPrefs.removeAllPortItems();
   int selected = -1;
-  for (std::size_t i = 0; i < serialPortPaths.size(); ++i) {
-    windowPrefs.addPortItem(Serial::friendlySerialPath(serialPortPaths[i]));
-    if (serialPortPath && *serialPortPath == serialPortPaths[i]) selected = static_cast<int>(i);
+  for (std::size_t i = 0; i < serialPorts.size(); ++i) {
+    windowPrefs.addPortItem(portTitle(serialPorts[i]));
+    if (serialPortPath && pathNamesPort(*serialPortPath, serialPorts[i])) {
+      selected = static_cast<int>(i);
+    }
   }
   if (selected < 0) {
     windowPrefs.addPortItem(kUnspecifiedPortTitle);
-    selected = static_cast<int>(serialPortPaths.size());
+    selected = static_cast<int>(serialPorts.size());
   }
   windowPrefs.selectPortItem(selected);
   windowPrefs.setFrameAutosaveName("windowPrefs");
@@ -200,32 +219,36 @@ void Controller::openPrefs() {
 
 void Controller::prefsOK() {
   std::string title = windowPrefs.rateTitle(windowPrefs.selectedRateRow());
-  auto rate = std::find_if(std::begin(kRateTitles), std::end(kRateTitles),
-                           [&](const char* candidate) { return title == candidate; });
-  if (rate == std::end(kRateTitles)) {
+  auto rate = std::ranges::find(kOfferedRates, title, lineSpeedTitle);
+  if (rate == kOfferedRates.end()) {
     alerts_.criticalAlert("Invalid baud rate from Preferences window.");
   } else {
-    baudRate = kRates[rate - std::begin(kRateTitles)];
+    baudRate = *rate;
     int index = windowPrefs.selectedPortIndex();
     if (windowPrefs.selectedPortTitle() == kUnspecifiedPortTitle) {
       if (serialPortPath) serialPortPath = "/dev/null";
-    } else if (static_cast<unsigned int>(index) < serialPortPaths.size()) {
-      serialPortPath = serialPortPaths[static_cast<std::size_t>(index)];
+    } else if (static_cast<unsigned int>(index) < serialPorts.size()) {
+      serialPortPath = serialPorts[static_cast<std::size_t>(index)].dialinDevice;
     } else {
       alerts_.criticalAlert("Popup index out of range.");
     }
     pressKeyPositions = windowPrefs.keyPositions();
+    moveRelatively = windowPrefs.relativePointer();
     userDefaults.setValue(kBaudRateKey, baudRate);
     userDefaults.setValue(kKeyPositionsKey, pressKeyPositions);
+    userDefaults.setValue(kRelativePointerKey, moveRelatively);
     if (serialPortPath) {
       userDefaults.setValue(kSerialPortPathKey, QString::fromStdString(*serialPortPath));
     }
     userDefaults.sync();
   }
   windowPrefs.close();
-  if (isRunning) {
+  if (session.running()) {
     doStop();
     doStart();
+  } else if (session.waitingForDevice() && serialPortPath) {
+    // Waiting for a device that is away: the wait is now for the port just chosen.
+    session.waitForPort(*serialPortPath, baudRate);
   }
 }
 

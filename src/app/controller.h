@@ -12,20 +12,15 @@
 
 #include "interpreter/interpreter.h"
 #include "platform/alerts.h"
-#include "serial/serial.h"
-#include "serial/serial_thread_control.h"
-#include "serial/unplug_watch.h"
+#include "serial/line_speeds.h"
+#include "session/translation_session.h"
+#include "app/check_mark.h"
 #include "app/preferences_window.h"
 
 class QSettings;
 
 namespace quillmote {
 
-// The line speeds, in the order of the rate matrix's rows: the seven a stored rate has
-// always named by its row, then the faster ones that today's adapters and devices use.
-inline constexpr int kRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-inline constexpr const char* kRateTitles[] = {"300",   "600",   "1200",  "2400",  "4800",
-                                              "9600",  "19200", "38400", "57600", "115200"};
 inline constexpr const char* kUnspecifiedPortTitle = "unspecified";
 
 // Everything the controller works with, made and owned by the program.
@@ -43,14 +38,16 @@ struct ControllerParts {
   // Tells the backend whether keys are plain positions; called at each start, before the
   // reader thread runs. Empty: the backend has no choice to make.
   std::function<void(bool)> useKeyPositions;
+  // Tells the backend whether the pointer moves by relative steps; called as the above.
+  std::function<void(bool)> useRelativePointer;
 };
 
 // Starts and stops translation and keeps the preferences. Runs on the main thread;
-// its only link to the reader thread is `threadControl`. Starting opens the held port
-// and detaches the reader thread on it; stopping asks the thread to end, waits until
-// it has, and closes the port. Translation that was running at the last quit starts
-// again when the controller is made. When the running port's device is unplugged,
-// translation stops by itself, quietly, and starts again once the same path is back.
+// the translation session does the starting, stopping and following of the device,
+// and the controller tells the user: alerts and the check marks. Translation that was
+// running at the last quit starts again when the controller is made. When the running
+// port's device is unplugged, translation stops by itself, quietly, and starts again
+// once the same device is back.
 class Controller {
  public:
   // The start-up: registers the defaults, reads the preferences, and starts
@@ -70,23 +67,29 @@ class Controller {
   void prefsOK();
   void prefsCancel();
 
+  // Lets up every key and button Quillmote holds, as the commands ,rel. and ,mourel.
+  // would, also while translation runs.
+  void releaseAll();
+
   // One look at the running port's device: stops translation when the device was
   // unplugged and starts it again when it is back. A timer calls it a few times a
   // second while translation runs or waits, and the device monitor on announcements.
   void lookAtDevice();
 
-  bool running() const { return isRunning; }
+  bool running() const { return session.running(); }
   int rate() const { return baudRate; }
   bool keyPositions() const { return pressKeyPositions; }
+  bool relativePointer() const { return moveRelatively; }
   const std::optional<std::string>& portPath() const { return serialPortPath; }
   // Stopped because the device went away, and waiting for it to come back.
-  bool waitingForDevice() const { return unplugWatch.waiting(); }
+  bool waitingForDevice() const { return session.waitingForDevice(); }
   // Bytes received from the device since the program started.
-  std::uint64_t bytesReceived() const { return threadControl.bytesReceived(); }
+  std::uint64_t bytesReceived() const { return session.bytesReceived(); }
 
  private:
   void showStopped();
-  void stopTranslation(bool deviceGone);
+  // Tells the user how a start went, and looks at the device while it runs.
+  void showStarted(TranslationSession::Started started);
   void keepLookingWhileNeeded();
 
   QSettings& userDefaults;
@@ -95,17 +98,16 @@ class Controller {
   PreferencesWindow& windowPrefs;
   CheckMark& menuItemRunning;
   CheckMark& menuItemStopped;
-  bool isRunning = false;
   bool wasRunningOnQuit = false;
   int baudRate = 300;
   bool pressKeyPositions = false;
+  bool moveRelatively = false;
   std::function<void(bool)> useKeyPositions_;
+  std::function<void(bool)> useRelativePointer_;
   std::optional<std::string> serialPortPath;
-  std::vector<std::string> serialPortPaths;
-  Serial serialHandler;
-  int serialPortFileDescriptor = -1;
-  SerialThreadControl threadControl;
-  UnplugWatch unplugWatch;
+  // The ports as the preferences last listed them.
+  std::vector<SerialPortEntry> serialPorts;
+  TranslationSession session;
   QTimer lookTimer;
   std::unique_ptr<QSocketNotifier> announcements;
   // A start or stop may show an alert, whose event loop runs the look timer: no look

@@ -13,11 +13,13 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/action_check_mark.h"
 #include "app/command_line.h"
 #include "app/controller.h"
 #include "app/main_window.h"
+#include "app/message_box_alerts.h"
 #include "app/monitor_window.h"
-#include "app/qt_widgets.h"
+#include "app/preferences_dialog.h"
 #include "platform/backends.h"
 
 namespace {
@@ -92,6 +94,8 @@ int main(int argc, char** argv) {
   // The monitor watches the interpreter through the tap; closed, it costs nothing.
   quillmote::MonitorTap tap(*backend.events);
   quillmote::Interpreter interpreter(tap);
+  // The window outlives the interpreter's runs: the controller, made after it, stops them.
+  interpreter.setHeldObserver(&window);
   quillmote::MonitorWindow monitor(tap, interpreter);
   window.setMonitorWindow(&monitor);
   quillmote::UdevSerialRegistry registry;
@@ -106,7 +110,8 @@ int main(int argc, char** argv) {
     backend.setKeyPositions(on || forced);
   };
   quillmote::Controller controller({userDefaults, alerts, interpreter, registry, preferences,
-                                    running, stopped, deviceMonitor.get(), useKeyPositions});
+                                    running, stopped, deviceMonitor.get(), useKeyPositions,
+                                    backend.setRelativePointer});
   preferences.onOK = [&controller] { controller.prefsOK(); };
   preferences.onCancel = [&controller] { controller.prefsCancel(); };
   window.connectController(controller);

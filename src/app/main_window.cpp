@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QTime>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
@@ -30,21 +31,27 @@ MainWindow::MainWindow()
       quit_(new QAction("&Quit", this)),
       about_(new QAction("&About Quillmote", this)),
       monitor_(new QAction("&Monitor", this)),
+      releaseAll_(new QAction("&Release All", this)),
       status_(new QLabel("Stopped.")),
       port_(new QLabel),
       rate_(new QLabel),
       lastByte_(new QLabel("none yet")),
-      startStop_(new QPushButton) {
+      startStop_(new QPushButton),
+      held_(new QLabel),
+      releaseAllButton_(new QPushButton("&Release all")) {
   setWindowTitle("Quillmote");
   setWindowIcon(QIcon(":/quillmote.svg"));
   start_->setCheckable(true);
   stop_->setCheckable(true);
   quit_->setShortcut(QKeySequence::Quit);
   preferences_->setShortcut(QKeySequence::Preferences);
+  // The person may be pressing it with Shift stuck down: that chord works too.
+  releaseAll_->setShortcuts({QKeySequence("Ctrl+R"), QKeySequence("Ctrl+Shift+R")});
 
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction(start_);
   file->addAction(stop_);
+  file->addAction(releaseAll_);
   file->addSeparator();
   file->addAction(preferences_);
   file->addSeparator();
@@ -63,10 +70,15 @@ MainWindow::MainWindow()
   auto* form = new QFormLayout(central);
   form->setContentsMargins(16, 16, 16, 16);
   form->addRow(status_);
+  form->addRow(held_);
+  held_->hide();
   form->addRow("Port:", port_);
   form->addRow("Rate:", rate_);
   form->addRow("Last byte:", lastByte_);
-  form->addRow(startStop_);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(startStop_);
+  buttons->addWidget(releaseAllButton_);
+  form->addRow(buttons);
   setCentralWidget(central);
   status_->setAccessibleDescription("Whether translation runs, on which port and at which rate");
   port_->setAccessibleName("Port");
@@ -75,20 +87,27 @@ MainWindow::MainWindow()
   startStop_->setText("&Start");
   startStop_->setAccessibleName("Start");
   startStop_->setAccessibleDescription("Starts or stops translating the serial port's bytes");
+  held_->setAccessibleDescription("The keys and mouse buttons Quillmote holds down");
+  releaseAllButton_->setAccessibleName("Release all");
+  releaseAllButton_->setAccessibleDescription(
+      "Lets up every key and mouse button Quillmote holds down");
   // Labels take no focus by default; made reachable so a screen-reader user can tab to them.
-  for (QLabel* shown : {status_, port_, rate_, lastByte_}) {
+  for (QLabel* shown : {status_, held_, port_, rate_, lastByte_}) {
     shown->setFocusPolicy(Qt::TabFocus);
     shown->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
   }
-  setTabOrder(status_, port_);
+  setTabOrder(status_, held_);
+  setTabOrder(held_, port_);
   setTabOrder(port_, rate_);
   setTabOrder(rate_, lastByte_);
   setTabOrder(lastByte_, startStop_);
+  setTabOrder(startStop_, releaseAllButton_);
 
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     auto* trayMenu = new QMenu(this);
     trayMenu->addAction(start_);
     trayMenu->addAction(stop_);
+    trayMenu->addAction(releaseAll_);
     trayMenu->addAction(preferences_);
     trayMenu->addAction(about_);
     trayMenu->addSeparator();
@@ -117,6 +136,11 @@ void MainWindow::connectController(Controller& controller) {
   connect(stop_, &QAction::triggered, this, [this](bool checked) {
     stop_->setChecked(!checked);
     controller_->doStop();
+    showStatus();
+  });
+  connect(releaseAllButton_, &QPushButton::clicked, releaseAll_, &QAction::trigger);
+  connect(releaseAll_, &QAction::triggered, this, [this] {
+    controller_->releaseAll();
     showStatus();
   });
   connect(preferences_, &QAction::triggered, this, [this] {
@@ -180,6 +204,25 @@ void MainWindow::showStatus() {
   bool running = start_->isChecked();
   startStop_->setText(running ? "S&top" : "&Start");
   startStop_->setAccessibleName(running ? "Stop" : "Start");
+}
+
+void MainWindow::heldChanged(const HeldSet& held) {
+  QString text = QString::fromStdString(heldText(held));
+  QMetaObject::invokeMethod(
+      this,
+      [this, text] {
+        if (text.isEmpty()) {
+          held_->hide();
+          held_->clear();
+        } else {
+          held_->setText("Held: " + text);
+          held_->show();
+        }
+        // Announced as the status line is: the label's name is its text.
+        QAccessibleEvent changed(held_, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+      },
+      Qt::QueuedConnection);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -6,9 +6,8 @@
 namespace quillmote {
 
 // The preferences window as the controller sees it: a one-column radio matrix of rates,
-// a pop-up of ports, a check box for plain key positions, and a modal loop that OK and
-// Cancel end. The widgets only show and
-// report; every decision is the controller's.
+// a pop-up of ports, check boxes for plain key positions and a relative pointer, and a modal loop that OK and
+// Cancel end. The widgets only show and report; every decision is the controller's.
 class PreferencesWindow {
  public:
   virtual ~PreferencesWindow() = default;
@@ -28,19 +27,15 @@ class PreferencesWindow {
   // Checked: keys are pressed at their US positions instead of typing their symbols.
   virtual void setKeyPositions(bool on) = 0;
   virtual bool keyPositions() const = 0;
+  // Checked: the pointer moves by relative steps (beside another mouse), not to the spot.
+  virtual void setRelativePointer(bool on) = 0;
+  virtual bool relativePointer() const = 0;
 
   // Position and size are kept in the store under this name.
   virtual void setFrameAutosaveName(const std::string& name) = 0;
   // Shows the window and returns once close() has ended its loop.
   virtual void runModal() = 0;
   virtual void close() = 0;
-};
-
-// A menu item's check mark.
-class CheckMark {
- public:
-  virtual ~CheckMark() = default;
-  virtual void setState(bool on) = 0;
 };
 
 }  // namespace quillmote

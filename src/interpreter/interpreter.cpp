@@ -18,8 +18,16 @@ const char* startConditionName(StartCondition condition) {
 }
 
 Interpreter::Interpreter(EventServices& events)
-    : context_(events), scanner_(scanner_create(&context_)) {
+    : events_(events), context_(events.unwatched()), scanner_(scanner_create(&context_)) {
   if (scanner_ == nullptr) throw std::bad_alloc();
+}
+
+void Interpreter::setTokenObserver(TokenObserver* observer) {
+  // Events first: an observer that watches them never misses one of its tokens.
+  EventServices& route = observer ? events_ : events_.unwatched();
+  context_.keyboard.keyState().routeEventsTo(route);
+  context_.mouse.mouseState().routeEventsTo(route);
+  context_.observer.store(observer, std::memory_order_release);
 }
 
 Interpreter::~Interpreter() { scanner_destroy(scanner_); }
@@ -33,6 +41,38 @@ void Interpreter::releaseEverythingHeld() {
     mouse.mouse_post();
   }
   if (auto* watcher = context_.watching()) watcher->inputEnded();
+  context_.lookAtHeld();
+}
+
+void Interpreter::releaseAll() {
+  context_.keyboard.release_all_keys();
+  context_.mouse.arm_button_release();
+  context_.mouse.perform_mouse_action();
+  if (auto* watcher = context_.watching()) watcher->inputEnded();
+  context_.lookAtHeld();
+}
+
+HeldSet ScannerContext::held() const {
+  HeldSet held;
+  const KeyState& keys = keyboard.keyState();
+  for (int keyCode = 0; keyCode < 256; ++keyCode) {
+    if (keys.state(keyCode) != 0) {
+      held.keys.push_back({keyCode, (keys.state(keyCode) & kKeyLocked) != 0});
+    }
+  }
+  const MouseState& pointer = mouse.mouseState();
+  for (std::size_t button = 0; button < held.buttons.size(); ++button) {
+    held.buttons[button] = pointer.MBState[button] != 0;
+  }
+  return held;
+}
+
+void ScannerContext::lookAtHeld() {
+  if (heldObserver == nullptr) return;
+  HeldSet now = held();
+  if (now == heldShown) return;
+  heldShown = std::move(now);
+  heldObserver->heldChanged(heldShown);
 }
 
 int Interpreter::do_quillmote(ByteSource& feed) {
@@ -41,6 +81,7 @@ int Interpreter::do_quillmote(ByteSource& feed) {
   int result = scanner_run(scanner_);
   context_.feed = nullptr;
   if (auto* watcher = context_.watching()) watcher->inputEnded();
+  context_.lookAtHeld();
   return result;
 }
 

@@ -27,6 +27,18 @@ class Interpreter {
   // stays pressed once nobody is left to release it. Never while a run is in progress.
   void releaseEverythingHeld();
 
+  // Lets up every key and button, exactly as the commands ,rel. and ,mourel. do: for a
+  // person whose computer is stuck with a key or button down. Never while a run is in
+  // progress.
+  void releaseAll();
+
+  // What is held now. Never while a run is in progress.
+  HeldSet held() const { return context_.held(); }
+  // Told of every change of what is held: on the reader thread before the interpreter
+  // waits for a byte, and at the end of a run; on the caller's after a release. Set
+  // before the first run; must outlive the runs.
+  void setHeldObserver(HeldObserver* observer) { context_.heldObserver = observer; }
+
   StartCondition startCondition() const { return scanner_start_condition(scanner_); }
   int bufferCapacity() const { return scanner_buffer_capacity(scanner_); }
   const KeyState& keyState() const { return context_.keyboard.keyState(); }
@@ -34,11 +46,12 @@ class Interpreter {
 
   // Watches every token from now on; nullptr to stop watching. May be called from another
   // thread while a run is in progress; an observer taken away must live until the run ends.
-  void setTokenObserver(TokenObserver* observer) {
-    context_.observer.store(observer, std::memory_order_release);
-  }
+  // While nobody watches, events skip whatever watches them on their way (the monitor's
+  // tap) and go straight to its backend.
+  void setTokenObserver(TokenObserver* observer);
 
  private:
+  EventServices& events_;
   ScannerContext context_;
   ScannerHandle scanner_;
 };

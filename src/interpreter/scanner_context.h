@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "interpreter/byte_feed.h"
+#include "interpreter/byte_source.h"
+#include "interpreter/held_set.h"
 #include "interpreter/start_condition.h"
 #include "keyboard/keyboard_commands.h"
 #include "mouse/mouse_commands.h"
@@ -18,8 +19,9 @@ namespace quillmote {
 class TokenObserver {
  public:
   virtual ~TokenObserver() = default;
-  // Called before the action runs, with the rule number (1 to 26) and the token.
-  virtual void tokenDecided(int rule, std::string_view token) = 0;
+  // Called before the action runs, with the rule number (1 to 26), the token and the start
+  // condition it was decided in.
+  virtual void tokenDecided(int rule, std::string_view token, StartCondition before) = 0;
   virtual void actionDone(StartCondition after) = 0;
   // The scanner asks the feed for a byte (it may wait for one), and the byte it got.
   virtual void byteRequested() {}
@@ -41,6 +43,15 @@ struct ScannerContext {
   // closes); without one, watching costs one load per byte and token.
   std::atomic<TokenObserver*> observer{nullptr};
   TokenObserver* watching() const { return observer.load(std::memory_order_acquire); }
+
+  // Told when what is held has changed, looked at whenever the scanner is about to wait
+  // for a byte, so on the reader thread during a run. Set before the first run.
+  HeldObserver* heldObserver = nullptr;
+  HeldSet heldShown;  // what the observer was last told
+  HeldSet held() const;
+  // Tells the observer when what is held differs from what it was last told: a look over
+  // the key table per byte, a small cost beside posting an event, and none without one.
+  void lookAtHeld();
 
   // The scanner's buffer starts with room for this many bytes.
   static constexpr int kInitialBufferCapacity = 16384;

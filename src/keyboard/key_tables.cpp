@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "keyboard/key_tables.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quillmote {
@@ -68,102 +69,51 @@ const std::array<EscapeEntry, kEscapeTableSize> EscapeTable = {{
 
 namespace {
 
-constexpr int kNone = -1;
-
-// The characters a US keyboard types, by the key that types them and the modifiers
-// it needs. Control characters are control chords: 8 is control+H, not backspace.
-struct CharacterRow {
-  std::uint8_t keyCode;
-  int noFlag, shift, control, shiftAndControl;
-};
-
-constexpr CharacterRow kCharacterRows[] = {
-    // key  no flag  shift  control  shift+control
-    {0,  97,  65,  1,  kNone},    // a A
-    {1,  115, 83,  19, kNone},    // s S
-    {2,  100, 68,  4,  kNone},    // d D
-    {3,  102, 70,  6,  kNone},    // f F
-    {4,  104, 72,  8,  kNone},    // h H
-    {5,  103, 71,  7,  kNone},    // g G
-    {6,  122, 90,  26, kNone},    // z Z
-    {7,  120, 88,  24, kNone},    // x X
-    {8,  99,  67,  3,  kNone},    // c C
-    {9,  118, 86,  22, kNone},    // v V
-    {11, 98,  66,  2,  kNone},    // b B
-    {12, 113, 81,  17, kNone},    // q Q
-    {13, 119, 87,  23, kNone},    // w W
-    {14, 101, 69,  5,  kNone},    // e E
-    {15, 114, 82,  18, kNone},    // r R
-    {16, 121, 89,  25, kNone},    // y Y
-    {17, 116, 84,  20, kNone},    // t T
-    {18, 49,  33,  kNone, kNone}, // 1 !
-    {19, 50,  64,  kNone, 0},     // 2 @
-    {20, 51,  35,  kNone, kNone}, // 3 #
-    {21, 52,  36,  kNone, kNone}, // 4 $
-    {22, 54,  94,  kNone, 30},    // 6 ^
-    {23, 53,  37,  kNone, kNone}, // 5 %
-    {24, 61,  43,  kNone, kNone}, // = +
-    {25, 57,  40,  kNone, kNone}, // 9 (
-    {26, 55,  38,  kNone, kNone}, // 7 &
-    {27, 45,  95,  kNone, 31},    // - _
-    {28, 56,  42,  kNone, kNone}, // 8 *
-    {29, 48,  41,  kNone, kNone}, // 0 )
-    {30, 93,  125, 29, kNone},    // ] }
-    {31, 111, 79,  15, kNone},    // o O
-    {32, 117, 85,  21, kNone},    // u U
-    {33, 91,  123, 27, kNone},    // [ {
-    {34, 105, 73,  9,  kNone},    // i I
-    {35, 112, 80,  16, kNone},    // p P
-    {37, 108, 76,  12, kNone},    // l L
-    {38, 106, 74,  10, kNone},    // j J
-    {39, 39,  34,  kNone, kNone}, // ' "
-    {40, 107, 75,  11, kNone},    // k K
-    {41, 59,  58,  kNone, kNone}, // ; :
-    {42, 92,  124, 28, kNone},    // \ |
-    {43, 44,  60,  kNone, kNone}, // , <
-    {44, 47,  63,  kNone, kNone}, // / ?
-    {45, 110, 78,  14, kNone},    // n N
-    {46, 109, 77,  kNone, kNone}, // m M
-    {47, 46,  62,  kNone, kNone}, // . >
-    {49, 32,  kNone, kNone, kNone},  // space
-    {50, 96,  126, kNone, kNone}, // ` ~
-};
-
-bool equalIgnoringAsciiCase(const char* a, const char* b) {
-  auto lower = [](unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-  };
-  for (;; ++a, ++b) {
-    if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b))) {
-      return false;
+// The names of EscapeTable in byte order, for a binary search. The names are distinct
+// and all lower case, so finding the word in lower case finds what a scan of the table
+// ignoring case would.
+struct NameIndex {
+  NameIndex() {
+    for (std::size_t i = 0; i < EscapeTable.size(); ++i) {
+      entries[i] = &EscapeTable[i];
+      longest = std::max(longest, std::strlen(EscapeTable[i].name));
     }
-    if (*a == '\0') return true;
+    std::ranges::sort(entries, [](const EscapeEntry* a, const EscapeEntry* b) {
+      return std::strcmp(a->name, b->name) < 0;
+    });
   }
-}
+
+  // The entry named `word` in any case, or null.
+  const EscapeEntry* find(const char* word) const {
+    char lower[32];
+    std::size_t length = 0;
+    for (; word[length] != '\0'; ++length) {
+      if (length > longest) return nullptr;  // longer than every name
+      const char c = word[length];
+      lower[length] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    lower[length] = '\0';
+    auto found = std::ranges::lower_bound(entries, lower, [](const char* a, const char* b) {
+      return std::strcmp(a, b) < 0;
+    }, &EscapeEntry::name);
+    return found != entries.end() && std::strcmp((*found)->name, lower) == 0 ? *found : nullptr;
+  }
+
+  std::array<const EscapeEntry*, kEscapeTableSize> entries{};
+  std::size_t longest = 0;
+};
 
 }  // namespace
 
-void KeyTables::InitUSKeyCodes() {
-  USKeyCodes.fill(kNoCharacterEntry);
-  auto store = [this](int character, std::uint8_t keyCode, int flags) {
-    if (character != kNone) USKeyCodes[character] = static_cast<std::uint16_t>(keyCode | flags);
-  };
-  for (const CharacterRow& row : kCharacterRows) {
-    store(row.noFlag, row.keyCode, 0);
-    store(row.shift, row.keyCode, kShiftFlag);
-    store(row.control, row.keyCode, kControlFlag);
-    store(row.shiftAndControl, row.keyCode, kShiftFlag | kControlFlag);
-  }
-}
+void KeyTables::InitUSKeyCodes() { USKeyCodes = USCharacterEntries(); }
 
 int KeyTables::escape_word(const char* word, std::int32_t& keyCode,
                            std::int32_t& modifierFlags) const {
-  for (const EscapeEntry& entry : EscapeTable) {
-    if (equalIgnoringAsciiCase(word, entry.name)) {
-      keyCode = entry.keyCode;
-      modifierFlags = entry.flags;
-      return 1;
-    }
+  static const NameIndex names;
+  if (const EscapeEntry* entry = names.find(word)) {
+    keyCode = entry->keyCode;
+    modifierFlags = entry->flags;
+    return 1;
   }
   if (word[0] != '\0' && word[1] == '\0') {
     std::uint16_t entry = USKeyCodes[static_cast<unsigned char>(word[0])];

@@ -4,22 +4,12 @@
 #include <array>
 #include <cstdint>
 
-namespace quillmote {
+#include "keyboard/us_keyboard.h"
 
-// Modifier flags, in the high byte of a 16-bit value, and the key that realises each.
-inline constexpr std::int32_t kShiftFlag = 0x100;
-inline constexpr std::int32_t kControlFlag = 0x200;
-inline constexpr std::int32_t kCommandFlag = 0x400;
-inline constexpr std::int32_t kOptionFlag = 0x800;
-inline constexpr std::int16_t kShiftKey = 56;
-inline constexpr std::int16_t kControlKey = 59;
-inline constexpr std::int16_t kCommandKey = 55;
-inline constexpr std::int16_t kOptionKey = 58;
+namespace quillmote {
 
 // A name with no key of its own: a modifier alone, or nothing at all.
 inline constexpr std::int16_t kNoKey = -1;
-// A character-table entry for a byte that no US key types.
-inline constexpr std::uint16_t kNoCharacterEntry = 0xFFFF;
 
 // One name of the escape commands: lower-case name, key code (or kNoKey), and zero or
 // one modifier flag.

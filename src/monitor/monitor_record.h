@@ -13,7 +13,9 @@ struct MonitorRecord {
   enum class Kind : std::uint8_t {
     kByte,     // a byte arrived: `value`
     kWaiting,  // the scanner asks for a byte while `length` bytes wait undecided
-    kToken,    // the scanner took a command: rule `value`, `length` bytes, the first in `text`
+    kToken,       // the scanner took a command in start condition `value`: `length` bytes,
+                  // the first in `text`
+    kActionDone,  // its action is done, leaving the start condition `value`
     kKey,      // key `keyCode` went down (`down`) or up
     kMouse,    // a mouse post at x, y; `update`, `buttons` (bit 0 left, 1 right, 2 third)
     kWarp,     // the pointer was warped to x, y

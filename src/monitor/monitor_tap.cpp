@@ -77,16 +77,25 @@ void MonitorTap::byteReceived(unsigned char byte) {
   }
 }
 
-void MonitorTap::tokenDecided(int rule, std::string_view token) {
+void MonitorTap::tokenDecided(int, std::string_view token, StartCondition before) {
   // Counted whether or not anyone watches, so a sink attached mid-token sees the truth.
   pending_ -= std::min<std::uint32_t>(pending_, static_cast<std::uint32_t>(token.size()));
   if (sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kToken;
-    record.value = static_cast<std::uint8_t>(rule);
+    record.value = static_cast<std::uint8_t>(before);
     record.length = static_cast<std::uint32_t>(token.size());
     std::memcpy(record.text, token.data(),
                 std::min<std::size_t>(token.size(), MonitorRecord::kTextSize));
+    keep(record);
+  }
+}
+
+void MonitorTap::actionDone(StartCondition after) {
+  if (sink()) {
+    MonitorRecord record;
+    record.kind = MonitorRecord::Kind::kActionDone;
+    record.value = static_cast<std::uint8_t>(after);
     keep(record);
   }
 }

@@ -51,22 +51,22 @@ void MouseCommands::move_pointer(const char* token) {
 
 void MouseCommands::arm_click() {
   mouse.mouse_button = kLeftButton;
-  mouse.mouse_click = kMouseClick;
+  mouse.mouse_click = MouseClick::kClick;
 }
 
 void MouseCommands::arm_double_click() {
   mouse.mouse_button = kLeftButton;
-  mouse.mouse_click = kMouseDoubleClick;
+  mouse.mouse_click = MouseClick::kDoubleClick;
 }
 
 void MouseCommands::arm_button_lock() {
   mouse.mouse_button = kLeftButton;
-  mouse.mouse_click = kMouseLock;
+  mouse.mouse_click = MouseClick::kLock;
 }
 
 void MouseCommands::arm_button_release() {
   mouse.mouse_button = kLeftAndRightButtons;
-  mouse.mouse_click = kMouseRelease;
+  mouse.mouse_click = MouseClick::kRelease;
 }
 
 void MouseCommands::choose_left_button() { mouse.mouse_button = kLeftButton; }
@@ -84,27 +84,35 @@ void MouseCommands::reset_pointer() {
 
 void MouseCommands::perform_mouse_action() {
   mouse.MousePos = mouse.mouse_position();
-  if (mouse.mouse_click == kMouseRelease) {
-    if (mouse.mouse_button == kLeftAndRightButtons) {
-      mouse.MBState[0] = 0;
-      mouse.MBState[1] = 0;
-    } else {
-      mouse.MBState[mouse.mouse_button] = 0;
-    }
+  const std::int32_t button = mouse.mouse_button;
+  auto post = [&](std::int32_t down) {
+    mouse.MBState[button] = down;
     mouse.mouse_post();
-    return;
+  };
+  switch (mouse.mouse_click) {
+    case MouseClick::kRelease:
+      if (button == kLeftAndRightButtons) {
+        mouse.MBState[0] = 0;
+        mouse.MBState[1] = 0;
+        mouse.mouse_post();
+      } else {
+        post(0);
+      }
+      return;
+    case MouseClick::kLock:
+      post(1);
+      return;
+    case MouseClick::kClick:
+      post(1);
+      post(0);
+      return;
+    case MouseClick::kDoubleClick:
+      post(1);
+      post(0);
+      post(1);
+      post(0);
+      return;
   }
-  std::int32_t button = mouse.mouse_button;
-  mouse.MBState[button] = 1;
-  mouse.mouse_post();
-  if (mouse.mouse_click <= kMouseLock) return;
-  mouse.MBState[button] = 0;
-  mouse.mouse_post();
-  if (mouse.mouse_click <= kMouseClick) return;
-  mouse.MBState[button] = 1;
-  mouse.mouse_post();
-  mouse.MBState[button] = 0;
-  mouse.mouse_post();
 }
 
 }  // namespace quillmote

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "platform/event_services.h"
@@ -9,10 +10,7 @@
 namespace quillmote {
 
 // What the armed mouse command does.
-inline constexpr std::int32_t kMouseRelease = -1;
-inline constexpr std::int32_t kMouseLock = 0;
-inline constexpr std::int32_t kMouseClick = 1;
-inline constexpr std::int32_t kMouseDoubleClick = 2;
+enum class MouseClick { kRelease, kLock, kClick, kDoubleClick };
 // Which button it acts on.
 inline constexpr std::int32_t kLeftAndRightButtons = -1;
 inline constexpr std::int32_t kLeftButton = 0;
@@ -22,7 +20,11 @@ inline constexpr std::int32_t kRightButton = 1;
 // the armed command. Nothing here is reset by a stop: a locked button stays down.
 class MouseState {
  public:
-  explicit MouseState(EventServices& events) : events_(events) {}
+  explicit MouseState(EventServices& events) : events_(&events) {}
+
+  // Posts from now on to `events`; may be called from another thread while a run is in
+  // progress, and the services left must live until the run ends.
+  void routeEventsTo(EventServices& events) { events_.store(&events, std::memory_order_release); }
 
   // The pointer's real position, read once; not stored.
   Point mouse_position();
@@ -36,10 +38,12 @@ class MouseState {
   // Left, right, third; 1 = down. The third is never set down.
   std::array<std::int32_t, 3> MBState{};
   std::int32_t mouse_button = 0;
-  std::int32_t mouse_click = 0;
+  MouseClick mouse_click = MouseClick::kLock;
 
  private:
-  EventServices& events_;
+  EventServices& events() const { return *events_.load(std::memory_order_acquire); }
+
+  std::atomic<EventServices*> events_;
 };
 
 }  // namespace quillmote

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace quillmote {
@@ -18,6 +20,13 @@ struct GlobalMousePoint {
   std::int16_t v = 0;
   std::int16_t h = 0;
 };
+
+// A coordinate as one of the platform's signed 16-bit pointer fields: whole pixels towards
+// zero, clamped to the field, NaN (a device's nonsense) as 0.
+inline std::int16_t toPointerField(float value) {
+  if (std::isnan(value)) return 0;
+  return static_cast<std::int16_t>(std::clamp(value, -32768.0f, 32767.0f));
+}
 
 // The four window-system operations through which all synthetic input leaves the
 // program and the pointer position comes back. Called on the reader thread only;
@@ -44,6 +53,11 @@ class EventServices {
 
   // Where the pointer really is, after any confinement of an earlier warp.
   virtual GlobalMousePoint getGlobalMouse() = 0;
+
+  // Where the events go while nobody watches them: this backend itself, or, for something
+  // that watches events on their way, the backend it passes them to. The interpreter posts
+  // there directly while it has no observer, so a closed monitor costs nothing per event.
+  virtual EventServices& unwatched() { return *this; }
 };
 
 }  // namespace quillmote

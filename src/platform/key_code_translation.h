@@ -7,6 +7,9 @@
 
 namespace quillmote {
 
+// XKB and X11 number each key as its evdev code plus this (codes below 8 are reserved).
+inline constexpr std::uint32_t kXkbKeyCodeOffset = 8;
+
 // One physical key of the US layout: the program's virtual key code, the Linux
 // evdev code of the same key, and a short name for people reading traces.
 struct KeyCodeTranslation {

@@ -10,9 +10,7 @@ namespace quillmote {
 namespace {
 
 int confine(float value, int size) {
-  // NaN cannot come from whole offsets, but must not reach the integer conversion.
-  if (std::isnan(value)) return 0;
-  return static_cast<int>(std::clamp(value, 0.0f, static_cast<float>(size - 1)));
+  return std::clamp<int>(toPointerField(value), 0, size - 1);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <thread>
 
-#include "interpreter/byte_feed.h"
+#include "serial/descriptor_byte_source.h"
 #include "interpreter/interpreter.h"
 
 namespace quillmote {

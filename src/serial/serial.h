@@ -3,6 +3,7 @@
 
 #include <termios.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ class Serial {
   Interpreter& interpreter_;
   SerialRegistry& registry_;
   termios gOriginalTTYAttrs{};
+  // The driver's serial flags before the low-latency request, put back at close;
+  // nothing when the driver has no such flags.
+  std::optional<int> originalSerialFlags_;
 };
 
 // The registry query with failures written to standard output (no alert).

@@ -105,6 +105,19 @@ std::vector<std::string> Serial::getArrayOfSerialPorts() {
   return paths;
 }
 
+std::string portTitle(const SerialPortEntry& entry) {
+  if (entry.model.empty()) {
+    return Serial::friendlySerialPath(entry.calloutDevice.empty() ? entry.dialinDevice
+                                                                  : entry.calloutDevice);
+  }
+  return entry.model + " (" + (entry.ttyDevice.empty() ? entry.dialinDevice : entry.ttyDevice) +
+         ")";
+}
+
+bool pathNamesPort(const std::string& path, const SerialPortEntry& entry) {
+  return path == entry.dialinDevice || (!path.empty() && path == entry.calloutDevice);
+}
+
 std::string Serial::friendlySerialPath(const std::string& path) {
   // Each pass removes the occurrences found in the string as it stood before that
   // pass; an occurrence that only forms by a removal stays.

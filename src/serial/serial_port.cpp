@@ -21,13 +21,26 @@ std::string systemError(int errorNumber) {
 }
 
 // USB serial adapters otherwise hold received bytes for up to 16 ms. Not every
-// driver knows the request (a pseudo-terminal does not); then nothing changes.
-void requestLowLatency(int fd) {
+// driver knows the request (a pseudo-terminal does not); then nothing changes. The
+// flags the port had, to be put back at close; nothing when the driver has none.
+std::optional<int> requestLowLatency(int fd) {
   serial_struct serial{};
-  if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return std::nullopt;
+  int original = serial.flags;
+  if ((serial.flags & ASYNC_LOW_LATENCY) == 0) {
     serial.flags |= ASYNC_LOW_LATENCY;
     ioctl(fd, TIOCSSERIAL, &serial);
   }
+  return original;
+}
+
+// The low-latency flag outlives the close in the driver (an FTDI adapter keeps its 1 ms
+// latency timer), so it is given back as the line's other settings are.
+void restoreSerialFlags(int fd, int flags) {
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || serial.flags == flags) return;
+  serial.flags = flags;
+  ioctl(fd, TIOCSSERIAL, &serial);
 }
 
 }  // namespace
@@ -72,7 +85,7 @@ int Serial::openSerialPortWithPath(const char* path, int baud) {
   }
   int rts = TIOCM_RTS;
   ioctl(fd, TIOCMBIS, &rts);  // a line without modem control has no RTS to raise
-  requestLowLatency(fd);
+  originalSerialFlags_ = requestLowLatency(fd);
   return fd;
 }
 
@@ -85,6 +98,7 @@ void Serial::closeSerialPortWithDescriptor(int fileDescriptor, bool deviceGone) 
     int error = errno;
     alerts_.criticalAlert("Error resetting tty attributes - " + systemError(error) + ".");
   }
+  if (originalSerialFlags_) restoreSerialFlags(fileDescriptor, *originalSerialFlags_);
   // On a pseudo-terminal the exclusive flag outlives the close while the other end
   // stays open, and the next start would fail.
   ioctl(fileDescriptor, TIOCNXCL);

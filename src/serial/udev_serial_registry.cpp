@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "serial/serial_registry.h"
 
@@ -21,9 +22,15 @@ using UdevPointer = std::unique_ptr<T, UdevDeleter>;
 
 std::string textOrEmpty(const char* text) { return text ? text : ""; }
 
-// A model name for people: udev's database when udevd runs, otherwise the USB
-// device's own strings from sysfs.
+// A model name for people: the name the USB device gives itself ("FT232R USB UART", as
+// printed on its box more often than the vendor database's), read from sysfs, which
+// needs no udevd; else udev's database.
 std::string modelOf(udev_device* device) {
+  udev_device* usb =
+      udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+  if (usb != nullptr) {
+    if (const char* product = udev_device_get_sysattr_value(usb, "product")) return product;
+  }
   for (const char* property : {"ID_MODEL_FROM_DATABASE", "ID_MODEL"}) {
     if (const char* model = udev_device_get_property_value(device, property)) {
       std::string vendor = textOrEmpty(
@@ -31,13 +38,28 @@ std::string modelOf(udev_device* device) {
       return vendor.empty() ? model : vendor + " " + model;
     }
   }
+  return "";
+}
+
+std::string serialNumberOf(udev_device* device) {
+  if (const char* serial = udev_device_get_property_value(device, "ID_SERIAL_SHORT")) {
+    return serial;
+  }
   udev_device* usb =
       udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
-  if (usb == nullptr) return "";
-  std::string manufacturer = textOrEmpty(udev_device_get_sysattr_value(usb, "manufacturer"));
-  std::string product = textOrEmpty(udev_device_get_sysattr_value(usb, "product"));
-  if (manufacturer.empty()) return product;
-  return product.empty() ? manufacturer : manufacturer + " " + product;
+  return usb != nullptr ? textOrEmpty(udev_device_get_sysattr_value(usb, "serial")) : "";
+}
+
+// The link udev made under /dev/serial/by-id/ (from the device's vendor, model, serial
+// and interface), or the empty string: only udevd makes these, and only for USB.
+std::string byIdLinkOf(udev_device* device) {
+  constexpr std::string_view kById = "/dev/serial/by-id/";
+  for (udev_list_entry* link = udev_device_get_devlinks_list_entry(device); link;
+       link = udev_list_entry_get_next(link)) {
+    std::string_view name = udev_list_entry_get_name(link);
+    if (name.starts_with(kById)) return std::string(name);
+  }
+  return "";
 }
 
 // Virtual consoles and pseudo-terminals have no parent device and drop out.
@@ -79,8 +101,10 @@ RegistryQuery UdevSerialRegistry::querySerialPorts() {
         udev_device_new_from_syspath(registry.get(), udev_list_entry_get_name(entry)));
     if (!device || !isSerialPort(device.get())) continue;
     std::string node = udev_device_get_devnode(device.get());
+    std::string byId = byIdLinkOf(device.get());
     query.ports.push_back(SerialPortEntry{textOrEmpty(udev_device_get_sysname(device.get())),
-                                          node, node, modelOf(device.get())});
+                                          byId.empty() ? node : byId, node,
+                                          modelOf(device.get()), serialNumberOf(device.get())});
   }
   return query;
 }

@@ -115,6 +115,7 @@ void checkLayout(MachineFacts& facts, BackendKind backend, Findings& findings) {
     findings.fix(layout.error);
     return;
   }
+  if (!layout.pointer.empty()) findings.ok("pointer: " + layout.pointer);
   if (layout.layout.empty()) return;
   const std::string named = "keyboard layout " + layout.layout;
   if (positions.value_or(false)) {
@@ -159,7 +160,18 @@ void reportRefusedPort(MachineFacts& facts, const std::string& path, Findings& f
                "` shows who may open it");
 }
 
+// An FTDI adapter holds received bytes until its latency timer runs out (16 ms unless
+// set); Quillmote asks for low latency, which makes it 1 ms, only while it holds the port.
+void reportLatency(MachineFacts& facts, const std::string& path, Findings& findings) {
+  std::optional<int> timer = facts.latencyTimer(path);
+  if (!timer) return;
+  findings.ok(path + " is an FTDI adapter: latency_timer " + std::to_string(*timer) + " ms, " +
+              (*timer <= 1 ? "low latency on"
+                           : "low latency off (Quillmote turns it on while it holds the port)"));
+}
+
 void checkPort(MachineFacts& facts, const std::string& path, Findings& findings) {
+  reportLatency(facts, path, findings);
   switch (int error = facts.openError(path)) {
     case 0:
       findings.ok(path + " opens for reading and writing");

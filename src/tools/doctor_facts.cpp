@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "platform/backends.h"
+#include "platform/wayland/compositor_layout.h"
 #include "serial/serial.h"
 
 namespace quillmote {
@@ -82,6 +83,18 @@ int SystemFacts::openError(const std::string& path) {
   if (fileDescriptor < 0) return errno;
   ::close(fileDescriptor);
   return 0;
+}
+
+std::optional<int> SystemFacts::latencyTimer(const std::string& path) {
+  // A by-id link names the node; the node's name is the tty's name in sysfs. Only
+  // ftdi_sio has the attribute.
+  std::error_code error;
+  std::filesystem::path node = std::filesystem::canonical(path, error);
+  if (error) return std::nullopt;
+  std::ifstream attribute("/sys/class/tty/" + node.filename().string() + "/device/latency_timer");
+  int milliseconds = 0;
+  if (!(attribute >> milliseconds)) return std::nullopt;
+  return milliseconds;
 }
 
 std::optional<FileGroup> SystemFacts::fileGroup(const std::string& path) {
@@ -148,9 +161,36 @@ LayoutFacts SystemFacts::keyboardLayout(BackendKind backend) {
     table = xtest->layoutTable();
     facts.layout = xtest->layoutDescription() + " (from the X server)";
   } else if (backend == BackendKind::kUInput) {
-    LayoutNames names = assumeLayout("", std::getenv("QUILLMOTE_LAYOUT"), kSystemKeyboardFile);
-    table = compileLayout(names, facts.error);
-    facts.layout = describeLayout(names) + " (from " + names.source + ")";
+    DesktopEnvironment environment = DesktopEnvironment::ofThisProcess();
+    std::unique_ptr<WaylandDesktop> compositor;
+    std::string unreachable;
+    if (environment.waylandDisplay) {
+      compositor = WaylandDesktop::connect(environment.waylandDisplay->c_str(), unreachable);
+    }
+    if (!compositor) environment.waylandDisplay.reset();
+    std::optional<CompositorLayout> followed;
+    if (auto names = namedUInputLayout("", environment, kSystemKeyboardFile)) {
+      table = compileLayout(*names, facts.error);
+      facts.layout = describeLayout(*names) + " (from " + names->source + ")";
+    } else if (table = followed.emplace(*compositor, gnomeInputSource).current(); table) {
+      facts.layout = table->name() + " (from the Wayland compositor, " + followed->groupSource() + ")";
+    }
+    const std::string layoutLater =
+        table || facts.layout.size() ? ""
+                                     : "; keys are typed for the Wayland compositor's layout, "
+                                       "which it tells once Quillmote's keyboard exists";
+    DesktopBox area = compositor ? compositor->desktop() : DesktopBox{};
+    std::optional<PointerMode> mode = choosePointerMode(std::nullopt, environment, area, facts.error);
+    if (mode == PointerMode::kAbsolute) {
+      facts.pointer = "absolute over " + std::to_string(area.width) + "x" +
+                      std::to_string(area.height) + " (the Wayland compositor's outputs)";
+    } else if (environment.pointer == "relative") {
+      facts.pointer = "relative (QUILLMOTE_POINTER): moves go by steps, shaped by the desktop's "
+                      "acceleration";
+    } else if (mode) {
+      facts.pointer = "relative: no compositor tells the desktop's size, so moves go by steps";
+    }
+    facts.pointer += layoutLater;
   }
   if (table) {
     facts.notOnKeys = table->charactersNotOnKeys();

@@ -17,6 +17,7 @@ struct LayoutFacts {
   std::string notOnKeys;        // printable characters that no key of it types
   std::string throughDeadKeys;  // those of them a dead key and a space give
   std::string error;            // why the layout cannot be found, if it cannot
+  std::string pointer;          // uinput: how the pointer moves and over what
 };
 
 // The group that owns a file.
@@ -39,6 +40,9 @@ class MachineFacts {
   // Opens the device node for reading and writing the way the program does (no
   // controlling terminal, no waiting) and closes it again: 0, or the errno of the open.
   virtual int openError(const std::string& path) = 0;
+  // The latency timer of the FTDI adapter behind the port, in milliseconds, as its
+  // driver shows it in sysfs; nothing for a port of another kind.
+  virtual std::optional<int> latencyTimer(const std::string& path) = 0;
   // The group that owns the file; nothing when the file cannot be looked at.
   virtual std::optional<FileGroup> fileGroup(const std::string& path) = 0;
   // The groups this process has now: those of the session it was started in.
@@ -65,6 +69,7 @@ class SystemFacts final : public MachineFacts {
   std::optional<std::string> environment(const std::string& name) override;
   std::optional<std::vector<std::string>> serialPorts() override;
   int openError(const std::string& path) override;
+  std::optional<int> latencyTimer(const std::string& path) override;
   std::optional<FileGroup> fileGroup(const std::string& path) override;
   std::vector<gid_t> sessionGroups() override;
   std::vector<gid_t> databaseGroups() override;

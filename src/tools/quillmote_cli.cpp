@@ -9,7 +9,8 @@
 
 #include "serial/line_speeds.h"
 #include "tools/doctor.h"
-#include "tools/serial_commands.h"
+#include "tools/ports_command.h"
+#include "tools/run_command.h"
 #include "tools/trace_command.h"
 
 namespace {
@@ -40,7 +41,9 @@ int main(int argc, char** argv) {
   quillmote::RunOptions runOptions;
   CLI::App* run = app.add_subcommand(
       "run", "Translate a serial port's bytes until Ctrl+C or SIGTERM");
-  run->add_option("--port", runOptions.port, "Serial port path, e.g. /dev/ttyUSB0")
+  run->add_option("--port", runOptions.port,
+                  "Serial port path, best its /dev/serial/by-id/ name (see `ports`), "
+                  "e.g. /dev/ttyUSB0")
       ->required();
   run->add_option("--baud", runOptions.baud,
                   "Line speed in bit/s: any speed Linux has, 50 to 4000000 (default 9600)");
@@ -57,10 +60,18 @@ int main(int argc, char** argv) {
                 "also QUILLMOTE_KEYS=positions)");
   run->add_option("--layout", runOptions.layout,
                   "The desktop's keyboard layout for the uinput backend, as XKB names: de, fr, "
-                  "us:dvorak (default: QUILLMOTE_LAYOUT, else /etc/default/keyboard, else us)");
+                  "us:dvorak (default: QUILLMOTE_LAYOUT, else the Wayland compositor's layout, "
+                  "else /etc/default/keyboard, else us)");
+  run->add_option("--pointer", runOptions.pointer,
+                  "How the uinput backend moves the pointer: absolute (to the exact spot; the "
+                  "default where the desktop's size is known) or relative (by steps, shaped by "
+                  "the desktop's acceleration; for use beside another mouse); default: "
+                  "QUILLMOTE_POINTER")
+      ->check(CLI::IsMember({"absolute", "relative"}));
   run->add_flag("--echo", runOptions.echo,
                 "Print each byte received, each command as Quillmote took it, and the events "
-                "posted for it in the trace's words");
+                "posted for it in the trace's words, and which keys and buttons are held "
+                "down whenever that changes");
 
   quillmote::DoctorOptions doctorOptions;
   CLI::App* doctor = app.add_subcommand(
@@ -92,7 +103,10 @@ int main(int argc, char** argv) {
     }
     return quillmote::runTrace(traceOptions, std::cin, std::cout, std::cerr);
   }
-  if (app.got_subcommand("ports")) return quillmote::runPorts(std::cout, std::cerr);
+  if (app.got_subcommand("ports")) {
+    quillmote::UdevSerialRegistry registry;
+    return quillmote::runPorts(registry, std::cout, std::cerr);
+  }
   if (run->parsed()) {
     if (!quillmote::speedCode(runOptions.baud)) {
       std::cerr << "quillmote-cli run: --baud " << runOptions.baud

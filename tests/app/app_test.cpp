@@ -5,7 +5,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -16,15 +18,18 @@
 #include <filesystem>
 #include <set>
 
+#include "app/action_check_mark.h"
 #include "app/controller.h"
 #include "app/main_window.h"
+#include "app/message_box_alerts.h"
 #include "app/monitor_window.h"
-#include "app/qt_widgets.h"
+#include "app/preferences_dialog.h"
 #include "platform/trace_event_services.h"
 #include "support/child_process.h"
 #include "support/live_trace.h"
 #include "support/pseudo_terminal.h"
 #include "support/recording_alerts.h"
+#include "support/scripted_devices.h"
 
 namespace quillmote::test {
 namespace {
@@ -32,16 +37,8 @@ namespace {
 using namespace std::chrono_literals;
 
 // The port list and the device announcements, as the test sets them; check marks unseen.
-struct Scripted final : SerialRegistry, DeviceMonitor, CheckMark {
-  RegistryQuery querySerialPorts() override { return {RegistryFailure::kNone, 0, ports}; }
-  int descriptor() const override { return -1; }
-  std::optional<DeviceEvent> nextEvent() override {
-    return read < events.size() ? std::optional(events[read++]) : std::nullopt;
-  }
+struct Scripted final : ScriptedDevices, CheckMark {
   void setState(bool) override {}
-  std::vector<SerialPortEntry> ports;
-  std::vector<DeviceEvent> events;
-  std::size_t read = 0;
 };
 
 // Does `act` while `user` acts on the modal window it shows, if any.
@@ -53,10 +50,25 @@ void whileModal(const std::function<void()>& act, const std::function<void(QWidg
   act();
 }
 
-// With QUILLMOTE_SCREENSHOT_DIR set, windows as the tests show them become the guide's pictures.
-void screenshot(QWidget* shown, const QString& name) {
+// With QUILLMOTE_SCREENSHOT_DIR set, windows as the tests show them become the guide's pictures,
+// the test's own port shown under the name a person would see.
+void screenshot(QWidget* shown, const QString& name, const QString& testPort = {}) {
   QString dir = qEnvironmentVariable("QUILLMOTE_SCREENSHOT_DIR");
-  EXPECT_TRUE(dir.isEmpty() || shown->grab().save(dir + "/" + name + ".png")) << dir.toStdString();
+  if (dir.isEmpty()) return;
+  auto rename = [shown](const QString& from, const QString& to) {
+    for (auto* label : shown->findChildren<QLabel*>()) {
+      label->setText(label->text().replace(from, to));
+    }
+    for (auto* popup : shown->findChildren<QComboBox*>()) {
+      for (int i = 0; i < popup->count(); ++i) {
+        popup->setItemText(i, popup->itemText(i).replace(from, to));
+      }
+    }
+  };
+  const QString seen = "/dev/ttyUSB0";
+  if (!testPort.isEmpty()) rename(testPort, seen);
+  EXPECT_TRUE(shown->grab().save(dir + "/" + name + ".png")) << dir.toStdString();
+  if (!testPort.isEmpty()) rename(seen, testPort);
 }
 
 class AppTest : public ::testing::Test {
@@ -74,7 +86,8 @@ class AppTest : public ::testing::Test {
     if (stored) writeStore(*stored);
     controller = std::make_unique<Controller>(ControllerParts{
         settings, alerts, interpreter, scripted, dialog, scripted, scripted, &scripted,
-        [this](bool on) { keyPositionsUsed.push_back(on); }});
+        [this](bool on) { keyPositionsUsed.push_back(on); },
+        [this](bool on) { relativePointerUsed.push_back(on); }});
     return *controller;
   }
   // Plugs a new device in: a new pseudo-terminal behind the link, as by-id names are links.
@@ -111,7 +124,7 @@ class AppTest : public ::testing::Test {
   Interpreter interpreter{tap};
   Scripted scripted;
   RecordingAlerts alerts;
-  std::vector<bool> keyPositionsUsed;  // what each start told the backend
+  std::vector<bool> keyPositionsUsed, relativePointerUsed;  // what each start told the backend
   std::unique_ptr<Controller> controller;
 };
 
@@ -131,16 +144,38 @@ TEST_F(AppTest, each_kind_of_stored_preferences_has_its_one_outcome) {
   }
 }
 
-TEST_F(AppTest, key_positions_are_a_stored_choice_that_older_stores_lack) {
+TEST_F(AppTest, key_positions_and_relative_pointer_are_stored_choices_that_older_stores_lack) {
   scripted.ports = {{"", link, "", ""}};
   launch(onLink);
   whileModal([&] { controller->openPrefs(); }, [&](QWidget*) {
     EXPECT_FALSE(dialog.keyPositionsBox()->isChecked());
+    EXPECT_FALSE(dialog.relativePointerBox()->isChecked());
     dialog.keyPositionsBox()->setChecked(true);
+    dialog.relativePointerBox()->setChecked(true);
     controller->prefsOK();
   });
   EXPECT_EQ(keyPositionsUsed, (std::vector<bool>{false, true})) << "not restarted on the choice";
-  EXPECT_EQ(QSettings(storePath, QSettings::IniFormat).value("keyPositions"), true);
+  EXPECT_EQ(relativePointerUsed, (std::vector<bool>{false, true}));
+  QSettings stored(storePath, QSettings::IniFormat);
+  EXPECT_EQ(stored.value("keyPositions"), true);
+  EXPECT_EQ(stored.value("relativePointer"), true);
+}
+
+// A port is listed by its device's name and tty and stored by its by-id path; the tty path
+// that older settings hold still selects its port.
+TEST_F(AppTest, ports_listed_by_name_stored_by_id_and_an_older_tty_path_still_found) {
+  scripted.ports = {{"ttyS0", "/dev/ttyS0", "/dev/ttyS0", "", ""},
+                    {"ttyUSB0", "/dev/serial/by-id/usb-FTDI_A1", "/dev/ttyUSB0",
+                     "FT232R USB UART", "A1"}};
+  launch({{{"serialPortPath", "/dev/ttyUSB0"}}});
+  whileModal([&] { controller->openPrefs(); }, [&](QWidget*) {
+    QStringList titles;
+    for (int i = 0; i < dialog.portPopup()->count(); ++i) titles << dialog.portPopup()->itemText(i);
+    EXPECT_EQ(titles, (QStringList{"/dev/ttyS0", "FT232R USB UART (ttyUSB0)"}));
+    EXPECT_EQ(dialog.portPopup()->currentIndex(), 1) << "the older settings' port not found";
+    controller->prefsOK();
+  });
+  EXPECT_EQ(settings.value("serialPortPath").toString(), "/dev/serial/by-id/usb-FTDI_A1");
 }
 
 TEST_F(AppTest, unplug_stops_quietly_lets_keys_up_and_a_return_starts_again) {
@@ -178,10 +213,11 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   MessageBoxAlerts boxes(&window);
   ActionCheckMark on(window.startAction(), [&] { window.showStatus(); });
   ActionCheckMark off(window.stopAction(), [&] { window.showStatus(); });
-  Controller c({settings, boxes, interpreter, scripted, dialog, on, off, nullptr, {}});
+  Controller c({settings, boxes, interpreter, scripted, dialog, on, off, nullptr, {}, {}});
   dialog.onOK = [&] { c.prefsOK(); };
   dialog.onCancel = [&] { c.prefsCancel(); };
   window.connectController(c);
+  interpreter.setHeldObserver(&window);
   window.show();
   // The check marks of Start and Stop, then the status line, as shown.
   auto expectShown = [&](const QString& start) {
@@ -204,7 +240,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
     whileModal([&] { window.preferencesAction()->trigger(); }, [&](QWidget*) {
       dialog.portPopup()->setCurrentIndex(1);
       dialog.rateButtons()->button(rateRow)->click();
-      screenshot(&dialog, "preferences");
+      screenshot(&dialog, "preferences", port);
       auto* buttons = dialog.findChild<QDialogButtonBox*>();
       ASSERT_TRUE(buttons && buttons->isVisible()) << "no buttons shown";
       buttons->button(button)->click();
@@ -223,7 +259,25 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   device->send("a");  // the last byte's time is shown; the button stops as Stop does
   EXPECT_TRUE(QTest::qWaitFor([&] { return window.lastByteLabel()->text().contains(':'); }));
   EXPECT_EQ(window.startStopButton()->text(), "S&top");
-  screenshot(&window, "main-window");
+  screenshot(&window, "main-window", port);
+  // What the device holds is shown as it changes; Release all lets it up exactly as the
+  // commands ,rel. and ,mourel. would, while translation goes on.
+  const std::string holding = "{ESC},lock,shift.{ESC},combine,ctrl,{ESC},moulock.";
+  device->send(bytes(holding));
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    return window.heldLine()->text() == "Held: Shift (locked), Control, left button";
+  })) << window.heldLine()->text().toStdString();
+  window.releaseAllButton()->click();
+  std::ostringstream traced;
+  TraceEventServices traceTool(traced, ScreenSize{}, GlobalMousePoint{});
+  Interpreter traceToolInterpreter(traceTool);
+  const std::string stream = bytes(holding + "{ESC},rel.{ESC},mourel.");
+  MemoryByteSource released(stream);
+  traceToolInterpreter.do_quillmote(released);
+  EXPECT_TRUE(trace.text().ends_with(withoutComments(traced.str()))) << trace.text();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window.heldLine()->isHidden(); }));
+  device->send("b");
+  EXPECT_TRUE(trace.waitFor("key 11 up", 5s)) << "translation did not go on";
   window.startStopButton()->click();
   expectShown("01 Stopped. Port: " + port + ", 115200 ");
   EXPECT_EQ(window.startStopButton()->text(), "&Start");
@@ -275,6 +329,7 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
 // in the window's tab order; every menu and item with a mnemonic; OK is the default.
 TEST_F(AppTest, every_control_is_named_and_in_the_tab_order_and_every_menu_item_has_a_mnemonic) {
   MainWindow window;
+  window.heldChanged({{{kShiftKey, true}}, {}});  // the held line is shown
   MonitorWindow monitor(tap, interpreter);
   const std::set<QAccessible::Role> takesInput{QAccessible::PushButton, QAccessible::RadioButton,
                                                QAccessible::ComboBox, QAccessible::EditableText,

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
@@ -94,21 +95,23 @@ std::string shortEvents(const std::string& trace) {
   return joined(events);
 }
 
-// One run's bytes, logging the timeline (see the README) as the scanner asks and acts.
+// One run's bytes from the memory source, its own zero handling included, logging the
+// timeline (see the README) as the scanner asks and acts.
 struct GoldenFeed final : ByteSource, TokenObserver {
   GoldenFeed(std::string_view streamBytes, std::string& timeline)
-      : input(streamBytes), log(timeline) {}
+      : source(streamBytes), log(timeline) {}
 
   int yy_read_char() override {
-    if (next == input.size()) {
+    int next = source.yy_read_char();
+    if (next == 0) {
       ++ends;
       log += '$';
       return 0;
     }
-    log += notation(input.substr(next, 1));
-    return static_cast<signed char>(input[next++]);
+    log += notation(std::string(1, static_cast<char>(next)));
+    return next;
   }
-  void tokenDecided(int rule, std::string_view token) override {
+  void tokenDecided(int rule, std::string_view token, StartCondition) override {
     bytesInTokens += token.size();
     pending = std::to_string(rule) + " " + notation(token);
   }
@@ -118,11 +121,27 @@ struct GoldenFeed final : ByteSource, TokenObserver {
 
   int ends = 0;
   std::size_t bytesInTokens = 0;
-  std::string_view input;
-  std::size_t next = 0;
+  MemoryByteSource source;
   std::string& log;
   std::string pending;
 };
+
+// Expected and actual events side by side, one a line, "!" where they differ.
+std::string sideBySide(const std::string& expected, const std::string& actual) {
+  auto words = [](const std::string& text) {
+    std::istringstream in(text);
+    return std::vector<std::string>(std::istream_iterator<std::string>(in), {});
+  };
+  std::vector<std::string> left = words(expected), right = words(actual);
+  std::string out = "  expected              actual\n";
+  for (std::size_t i = 0; i < std::max(left.size(), right.size()); ++i) {
+    std::string l = i < left.size() ? left[i] : "", r = i < right.size() ? right[i] : "";
+    // Padded by characters, not bytes: the arrows take three bytes each.
+    auto width = std::ranges::count_if(l, [](char b) { return (b & 0xC0) != 0x80; });
+    out += (l == r ? "  " : "! ") + l + std::string(std::max<long>(2, 22 - width), ' ') + r + "\n";
+  }
+  return out;
+}
 
 // Runs one case and returns the scanner's buffer capacity after it.
 int runCase(GoldenCase c) {
@@ -145,12 +164,13 @@ int runCase(GoldenCase c) {
   for (std::size_t from = 0, stop = 0; stop != std::string::npos; from = stop + 6) {
     stop = std::min(c.stream.find("{STOP}", from), c.stream.find("{EXIT}", from));
     std::string runBytes = bytes(c.stream.substr(from, stop - from));
-    std::erase(runBytes, '\0');  // never reaches the scanner: the feeds answer and drop it
     GoldenFeed feed(runBytes, timeline);
     interpreter.setTokenObserver(&feed);
     interpreter.do_quillmote(feed);
     EXPECT_EQ(feed.ends, 1) << "the feed was asked again after it reported the end";
-    EXPECT_EQ(feed.bytesInTokens, runBytes.size()) << "bytes lost or doubled";
+    const auto zeros = static_cast<std::size_t>(std::ranges::count(runBytes, '\0'));
+    EXPECT_EQ(feed.source.zeroByteReplies(), zeros) << "a zero byte not answered";
+    EXPECT_EQ(feed.bytesInTokens, runBytes.size() - zeros) << "bytes lost or doubled";
     endSegment();
     if (stop != std::string::npos && c.stream.compare(stop, 6, "{EXIT}") == 0) {
       interpreter.releaseEverythingHeld();
@@ -160,7 +180,8 @@ int runCase(GoldenCase c) {
   }
   EXPECT_EQ(checked.brokenPromises(), std::vector<std::string>{});
   if (c.expected == "*") return interpreter.bufferCapacity();  // the promises alone
-  EXPECT_EQ(c.options.count("timeline") ? timeline : events, c.expected);
+  const std::string& actual = c.options.count("timeline") ? timeline : events;
+  if (actual != c.expected) ADD_FAILURE() << sideBySide(c.expected, actual);
   EXPECT_STREQ(startConditionName(interpreter.startCondition()), c.options["after"].c_str());
   std::string down;  // "shift:3,option:5": every key whose state word is not 0, ascending
   for (int code = 0; code < 256; ++code) {

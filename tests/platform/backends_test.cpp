@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <signal.h>
 
+#include "platform/backends.h"
+#include "platform/uinput/device_opened.h"
 #include "platform/uinput/uinput_event_services.h"
 #include "support/child_process.h"
 #include "support/pseudo_terminal.h"
@@ -20,8 +22,55 @@ using namespace std::chrono_literals;
 
 TEST(UInputOpen, without_the_module_says_how_to_load_it) {
   std::string error;
-  EXPECT_EQ(UInputEventServices::open("/nonexistent/uinput", nullptr, error), nullptr);
+  EXPECT_EQ(UInputEventServices::open("/nonexistent/uinput", UInputDesktop{}, error), nullptr);
   EXPECT_NE(error.find("modprobe uinput"), error.npos) << error;
+}
+
+// The devices count as ready once another process holds their nodes open, as a desktop
+// does; this process's own descriptors do not count, nor does a node nobody opens.
+TEST(UInputOpen, ready_once_another_process_holds_every_node) {
+  char node[] = "/tmp/quillmote-node-XXXXXX", other[] = "/tmp/quillmote-node-XXXXXX";
+  int own = mkstemp(node), unopened = mkstemp(other);
+  close(unopened);
+  EXPECT_FALSE(heldByAnotherProcess(node)) << "this process's own descriptor";
+  ChildProcess desktop({"sh", "-c", std::string("sleep 0.2; exec sleep 30 < ") + node});
+  EXPECT_TRUE(waitUntilOpened({node}, 10s));
+  EXPECT_FALSE(waitUntilOpened({node, other}, 200ms));
+  desktop.sendSignal(SIGTERM);
+  close(own);
+  unlink(node), unlink(other);
+}
+
+// Where the uinput backend's layout and pointer mode come from: the option first, then the
+// environment, then the compositor; absolute only over a desktop of known size.
+TEST(UInputChoices, layout_and_pointer_come_from_the_first_place_that_says) {
+  const DesktopBox known{0, 0, 1280, 720}, unknown{};
+  struct Case {
+    std::string option;
+    DesktopEnvironment environment;
+    const char* layoutFrom;  // nullptr: the compositor's keymap
+    std::optional<PointerMode> asked;
+    DesktopBox desktop;
+    std::optional<PointerMode> pointer;
+  } cases[] = {
+      {"", {std::nullopt, "wayland-0", std::nullopt}, nullptr, std::nullopt, known,
+       PointerMode::kAbsolute},
+      {"fr", {"de", "wayland-0", "relative"}, "the --layout option", std::nullopt, known,
+       PointerMode::kRelative},
+      {"", {"de", "wayland-0", "absolute"}, "QUILLMOTE_LAYOUT", PointerMode::kRelative, known,
+       PointerMode::kRelative},
+      {"", {std::nullopt, std::nullopt, std::nullopt}, "the default", PointerMode::kAbsolute,
+       unknown, PointerMode::kRelative},
+      {"", {std::nullopt, std::nullopt, "sideways"}, "the default", std::nullopt, known,
+       std::nullopt},
+  };
+  for (const Case& c : cases) {
+    auto names = namedUInputLayout(c.option, c.environment, "/nonexistent/keyboard");
+    EXPECT_EQ(names ? names->source : "the compositor", c.layoutFrom ? c.layoutFrom : "the compositor");
+    std::string error = "untouched";
+    EXPECT_EQ(choosePointerMode(c.asked, c.environment, c.desktop, error), c.pointer);
+    EXPECT_EQ(error == "untouched", c.pointer.has_value()) << error;
+  }
 }
 
 // Per stop signal, a run whose last commands leave a key and a button down. XTest keys outlive

@@ -8,11 +8,12 @@
 
 #include <fstream>
 
-#include "interpreter/byte_feed.h"
+#include "interpreter/byte_source.h"
 #include "interpreter/interpreter.h"
 #include "keyboard/key_tables.h"
 #include "platform/layout/assumed_layout.h"
 #include "platform/layout/layout_keyboard.h"
+#include "platform/wayland/compositor_layout.h"
 #include "support/interpreter_harness.h"
 
 namespace quillmote::test {
@@ -162,6 +163,60 @@ TEST(Layouts, a_desktop_gets_every_printable_character_and_shortcut_the_device_s
   }
   // Without Latin letters, shortcuts keep the US positions, as toolkits match them.
   EXPECT_EQ(keysFor(shortcuts, layoutNamed("ru")), keysFor(shortcuts, nullptr));
+}
+
+// A Wayland compositor sends its keymap as text: compiled from that text, the table types
+// every printable character on the layout the compositor uses, and the group it names.
+TEST(Layouts, the_keymap_a_compositor_sends_types_every_character_on_its_layout) {
+  std::string printable;
+  for (char c = ' '; c <= '~'; ++c) printable += c;
+  struct Case {
+    const char* layout;
+    std::uint32_t group;
+    const char* named;
+  } cases[] = {{"de", 0, "German"}, {"fr", 0, "French"}, {"us,de", 1, "German (group 2 of 2)"},
+               {"de,us", 5, "German (group 1 of 2)"}};
+  for (const Case& c : cases) {
+    LayoutNames names = assumeLayout(c.layout, nullptr, "");
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_rule_names rules{nullptr, nullptr, names.layout.c_str(), "", nullptr};
+    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &rules, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    char* sent = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+    std::string error;
+    auto table = layoutFromKeymap(sent, c.group, error);
+    free(sent);
+    xkb_keymap_unref(keymap);
+    xkb_context_unref(context);
+    ASSERT_NE(table, nullptr) << c.layout << ": " << error;
+    EXPECT_EQ(table->name(), c.named);
+    // The desktop types with the group the table was made for.
+    Desktop desktop(std::string(c.named).starts_with("German") ? "de" : c.layout);
+    typeInto(desktop, table, printable);
+    EXPECT_EQ(desktop.text, printable) << c.layout;
+  }
+  // Without the compositor's word, the group of the layout the desktop records as in use.
+  struct GroupCase {
+    const char* layouts;
+    std::optional<std::uint32_t> reported;
+    std::optional<std::string> recorded;
+    std::uint32_t group;
+    GroupSource source;
+  } groups[] = {{"us,de", 0, "de", 0, GroupSource::kCompositor},
+                {"us,de", std::nullopt, "de", 1, GroupSource::kDesktopRecord},
+                {"us,de,fr", std::nullopt, "de+nodeadkeys", 0, GroupSource::kFirst},
+                {"us,de", 7, std::nullopt, 0, GroupSource::kFirst}};
+  xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  for (const GroupCase& c : groups) {
+    xkb_rule_names rules{nullptr, nullptr, c.layouts, "", nullptr};
+    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &rules, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    EXPECT_EQ(activeGroup(context, keymap, c.reported, c.recorded),
+              std::pair(c.group, c.source)) << c.layouts;
+    xkb_keymap_unref(keymap);
+  }
+  xkb_context_unref(context);
+  std::string error;
+  EXPECT_EQ(layoutFromKeymap("xkb_keymap { nonsense", 0, error), nullptr);
+  EXPECT_NE(error.find("cannot read the keyboard layout"), error.npos) << error;
 }
 
 }  // namespace

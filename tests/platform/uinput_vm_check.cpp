@@ -13,7 +13,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "interpreter/byte_feed.h"
+#include "interpreter/byte_source.h"
 #include "interpreter/interpreter.h"
 #include "platform/key_code_translation.h"
 #include "platform/uinput/uinput_event_services.h"
@@ -48,40 +48,65 @@ bool consoleShiftDown(int tty) {
   return request & (1 << KG_SHIFT);
 }
 
-void check() {
-  std::string error;
-  std::unique_ptr<UInputEventServices> events = UInputEventServices::open("/dev/uinput", nullptr, error);
-  require(events != nullptr, error);
+// The node of `path`, read as any client reads it.
+libevdev* reader(const std::string& path) {
   libevdev* node = nullptr;
-  int fd = open(events->deviceNode().c_str(), O_RDONLY | O_NONBLOCK);
-  require(libevdev_new_from_fd(fd, &node) == 0, "cannot read " + events->deviceNode());
-  require(libevdev_get_name(node) == std::string(kVirtualDeviceName), "the device's name");
-  // Exactly the keys, buttons and axes promised, as the kernel tells any client.
-  std::set<std::pair<int, int>> promised = {{EV_REL, REL_X}, {EV_REL, REL_Y}};
-  for (int button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE}) promised.insert({EV_KEY, button});
-  for (const KeyCodeTranslation& k : keyCodeTranslations()) promised.insert({EV_KEY, k.evdevCode});
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  require(libevdev_new_from_fd(fd, &node) == 0, "cannot read " + path);
+  return node;
+}
+
+// Exactly the events promised, as the kernel tells any client.
+void requireExactly(libevdev* node, const std::set<std::pair<int, int>>& promised) {
   for (int type = EV_KEY; type <= EV_MAX; ++type) {
     for (int code = 0; code <= std::max(0, libevdev_event_type_get_max(type)); ++code) {
       require(libevdev_has_event_code(node, type, code) == promised.contains({type, code}),
-              "event type " + std::to_string(type) + " code " + std::to_string(code));
+              std::string(libevdev_get_name(node)) + ": event type " + std::to_string(type) +
+                  " code " + std::to_string(code));
     }
   }
+}
+
+void check() {
+  std::string error;
+  UInputDesktop desktop;
+  desktop.size = DesktopBox{0, 0, 1280, 720};
+  std::unique_ptr<UInputEventServices> events =
+      UInputEventServices::open("/dev/uinput", std::move(desktop), error);
+  require(events != nullptr, error);
+  libevdev* keyboard = reader(events->keyboardNode());
+  libevdev* pointer = reader(events->pointerNode());
+  require(libevdev_get_name(keyboard) == std::string(kVirtualKeyboardName), "the keyboard's name");
+  require(libevdev_get_name(pointer) == std::string(kVirtualPointerName), "the pointer's name");
+  // Keys only on the one, the pointer only on the other: every key a layout may use.
+  std::set<std::pair<int, int>> keys, pointing = {{EV_ABS, ABS_X}, {EV_ABS, ABS_Y}};
+  for (int key = KEY_ESC; key <= 247; ++key) keys.insert({EV_KEY, key});
+  for (const KeyCodeTranslation& k : keyCodeTranslations()) require(keys.contains({EV_KEY, k.evdevCode}), k.name);
+  for (int button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE}) pointing.insert({EV_KEY, button});
+  requireExactly(keyboard, keys);
+  requireExactly(pointer, pointing);
+  // One step of the axes a pixel of the desktop.
+  require(libevdev_get_abs_maximum(pointer, ABS_X) == 1279 &&
+              libevdev_get_abs_maximum(pointer, ABS_Y) == 719, "the axes do not span 1280x720");
   int tty = open("/dev/tty0", O_RDWR | O_NOCTTY);
   auto interpreter = std::make_unique<Interpreter>(*events);
-  auto expect = [&](std::string_view bytes, const std::string& wanted) {
+  auto expect = [&](libevdev* node, std::string_view bytes, const std::string& wanted) {
     MemoryByteSource source(bytes);
     interpreter->do_quillmote(source);
     std::string got;
     while (got.size() < wanted.size()) got += next(node);
     require(got == wanted, std::string(bytes) + " gave " + got + "instead of " + wanted);
   };
-  expect("Ab", "KEY_LEFTSHIFT 1 / KEY_A 1 / KEY_A 0 / KEY_LEFTSHIFT 0 / KEY_B 1 / KEY_B 0 / ");
-  expect("\033,move,10,-5.\033,click.", "REL_X 10 REL_Y -5 / BTN_LEFT 1 / BTN_LEFT 0 / ");
-  expect("\033enter.\033,lock,shift.", "KEY_ENTER 1 / KEY_ENTER 0 / KEY_LEFTSHIFT 1 / ");
+  expect(keyboard, "Ab", "KEY_LEFTSHIFT 1 / KEY_A 1 / KEY_A 0 / KEY_LEFTSHIFT 0 / KEY_B 1 / KEY_B 0 / ");
+  // Confined to the desktop; an axis already at its value steps aside so that it counts.
+  expect(pointer, "\033,move,10,-5.\033,click.",
+         "ABS_X 10 ABS_Y 1 ABS_Y 0 / BTN_LEFT 1 / BTN_LEFT 0 / ");
+  expect(pointer, "\033,move,5000,5000.\033,moureset.", "ABS_X 1279 ABS_Y 719 / ABS_X 0 ABS_Y 0 / ");
+  expect(keyboard, "\033enter.\033,lock,shift.", "KEY_ENTER 1 / KEY_ENTER 0 / KEY_LEFTSHIFT 1 / ");
   require(consoleShiftDown(tty), "the console keyboard did not see shift locked");
   interpreter.reset(), events.reset();  // the interpreter goes first: it posts to the device
   // A client sees the kernel's release only if it reads before the node is torn down.
-  for (std::string late = next(node); late != "gone "; late = next(node)) {
+  for (std::string late = next(keyboard); late != "gone "; late = next(keyboard)) {
     require(late == "KEY_LEFTSHIFT 0 " || late == "/ ", "after destroying: " + late);
   }
   require(!consoleShiftDown(tty), "shift still down after the device was destroyed");

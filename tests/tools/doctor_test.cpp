@@ -22,13 +22,14 @@ struct Machine {
   std::map<std::string, std::string> variables = {};
   std::optional<std::vector<std::string>> ports = std::vector<std::string>{"/dev/ttyUSB0"};
   std::map<std::string, int> openErrors = {};
+  std::map<std::string, int> latencyTimers = {};  // the FTDI adapters'
   std::map<std::string, FileGroup> groups = {};
   std::vector<gid_t> session{kUser, kDialout}, database{kUser, kDialout};
   std::vector<std::string> processes = {};
   std::set<std::string> files = {};
   std::map<std::string, std::string> packages = {};  // dpkg's status lines of each
   std::string xtestError = "";
-  LayoutFacts layout = {"us (from the default)", "", "", ""};
+  LayoutFacts layout = {"us (from the default)", "", "", "", ""};
 };
 
 struct FakeFacts final : MachineFacts, Machine {
@@ -39,6 +40,9 @@ struct FakeFacts final : MachineFacts, Machine {
   std::optional<std::vector<std::string>> serialPorts() override { return ports; }
   int openError(const std::string& path) override {
     return openErrors.contains(path) ? openErrors.at(path) : 0;
+  }
+  std::optional<int> latencyTimer(const std::string& path) override {
+    return latencyTimers.contains(path) ? std::optional(latencyTimers.at(path)) : std::nullopt;
   }
   std::optional<FileGroup> fileGroup(const std::string& path) override {
     return groups.contains(path) ? std::optional(groups.at(path)) : std::nullopt;
@@ -80,14 +84,24 @@ const struct {
       .session = {kUser, 46}, .database = {kUser, kDialout, 46},
       .processes = {"ModemManager", "brltty"},
       .files = {"/usr/lib/udev/rules.d/70-quillmote-uinput.rules"},
-      .layout = {"de (from /etc/default/keyboard)", "^`", "`", ""}},
+      .layout = {"German (from the Wayland compositor, its first group)", "^`", "`", "",
+                 "absolute over 1280x720 (the Wayland compositor's outputs)"}},
      {"fix: /dev/busy is busy", "fix: /dev/broken cannot be opened (Input/output error)",
       "fix: /dev/uucp is open to the group uucp", "fix: you are in the group dialout",
       "fix: /dev/plugdev refuses you", "fix: /dev/root refuses you",
       "ok: Wayland session: the uinput backend is used",
-      "fix: keyboard layout de (from /etc/default/keyboard) has no key for ^: those",
+      "ok: pointer: absolute over 1280x720",
+      "fix: keyboard layout German (from the Wayland compositor, its first group) has no key for ^",
       "fix: /dev/uinput is not writable for you; Quillmote's udev rule", "fix: brltty is running",
       "fix: ModemManager is running"}},
+    {"ftdi_adapters_with_their_latency_timer_and_whether_low_latency_is_on",
+     {.ports = std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyS0"},
+      .latencyTimers = {{"/dev/ttyUSB0", 16}, {"/dev/ttyUSB1", 1}}},
+     {"ok: no graphical session", "ok: keyboard layout us (from the default): typed",
+      "ok: /dev/ttyUSB0 is an FTDI adapter: latency_timer 16 ms, low latency off",
+      "ok: /dev/ttyUSB0 opens", "ok: /dev/ttyUSB1 is an FTDI adapter: latency_timer 1 ms, low latency on",
+      "ok: /dev/ttyUSB1 opens", "ok: /dev/ttyS0 opens", "ok: /dev/uinput is writable",
+      "ok: brltty is not installed"}},
     // brltty is installed for one of two architectures.
     {"no_port_backend_unnamed_xtest_in_wayland_uinput_not_needed_brltty_installed",
      {.variables = {{"DISPLAY", ":0"}, {"XDG_SESSION_TYPE", "wayland"},

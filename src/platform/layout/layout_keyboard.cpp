@@ -3,15 +3,14 @@
 
 #include <linux/input-event-codes.h>
 
-#include "keyboard/key_tables.h"
+#include "keyboard/us_keyboard.h"
 #include "platform/key_code_translation.h"
 
 namespace quillmote {
 namespace {
 
-constexpr std::uint32_t kEvdevToXkb = 8;
-constexpr std::uint32_t kShiftKeyCode = KEY_LEFTSHIFT + kEvdevToXkb;
-constexpr std::uint32_t kSpaceKeyCode = KEY_SPACE + kEvdevToXkb;
+constexpr std::uint32_t kShiftKeyCode = KEY_LEFTSHIFT + kXkbKeyCodeOffset;
+constexpr std::uint32_t kSpaceKeyCode = KEY_SPACE + kXkbKeyCodeOffset;
 
 bool isLetter(const KeyCodeTranslation& key) {
   return key.name[0] != '\0' && key.name[1] == '\0' && key.name[0] >= 'a' && key.name[0] <= 'z';
@@ -50,7 +49,7 @@ void LayoutKeyboard::pressChord(const KeyChord& chord) {
 void LayoutKeyboard::postKey(std::uint16_t keyCode, bool down) {
   std::optional<KeyCodeTranslation> key = translateKeyCode(keyCode);
   if (!key) return;
-  const std::uint32_t position = key->evdevCode + kEvdevToXkb;
+  const std::uint32_t position = key->evdevCode + kXkbKeyCodeOffset;
   std::uint32_t& pressedAs = pressedAs_[keyCode & 0x7F];
   noteModifier(keyCode, down);
   if (!down) {

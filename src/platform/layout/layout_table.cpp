@@ -8,16 +8,15 @@
 #include <map>
 #include <memory>
 
-#include "keyboard/key_tables.h"
+#include "keyboard/us_keyboard.h"
 #include "platform/key_code_translation.h"
 
 namespace quillmote {
 namespace {
 
-constexpr std::uint32_t kEvdevToXkb = 8;
 // Layouts that have AltGr put it on the right Alt key; some also name a key no keyboard has.
-constexpr std::uint32_t kUsualLevel3Key = KEY_RIGHTALT + kEvdevToXkb;
-constexpr std::uint32_t kSpaceKey = KEY_SPACE + kEvdevToXkb;
+constexpr std::uint32_t kUsualLevel3Key = KEY_RIGHTALT + kXkbKeyCodeOffset;
+constexpr std::uint32_t kSpaceKey = KEY_SPACE + kXkbKeyCodeOffset;
 constexpr char kFirstPrintable = ' ';
 constexpr char kLastPrintable = '~';
 
@@ -106,11 +105,10 @@ LayoutTable::LayoutTable(xkb_keymap* keymap, std::uint32_t layout, std::string n
   }
 
   // Each US position as the US keyboard types it, from the one character table.
-  KeyTables tables;
-  tables.InitUSKeyCodes();
+  const std::array<std::uint16_t, 256> usEntries = USCharacterEntries();
   StatePointer state(xkb_state_new(keymap), &xkb_state_unref);
   for (char character = kFirstPrintable; character <= kLastPrintable; ++character) {
-    std::uint16_t entry = tables.characterEntry(static_cast<unsigned char>(character));
+    std::uint16_t entry = usEntries[static_cast<unsigned char>(character)];
     std::optional<KeyCodeTranslation> position = translateKeyCode(entry & 0xFF);
     if (entry == kNoCharacterEntry || !position) continue;
     const bool shifted = (entry & kShiftFlag) != 0;
@@ -118,7 +116,7 @@ LayoutTable::LayoutTable(xkb_keymap* keymap, std::uint32_t layout, std::string n
     PositionTyping& typing = typings_[entry & 0x7F][shifted ? 1 : 0];
 
     xkb_state_update_mask(state.get(), shifted ? shiftMask : 0, 0, 0, 0, 0, layout);
-    if (xkb_state_key_get_one_sym(state.get(), position->evdevCode + kEvdevToXkb) == keysym) {
+    if (xkb_state_key_get_one_sym(state.get(), position->evdevCode + kXkbKeyCodeOffset) == keysym) {
       typing.kind = PositionTyping::Kind::kAsIs;
     } else if (auto found = easiest.find(keysym); found != easiest.end()) {
       typing.kind = PositionTyping::Kind::kChord;

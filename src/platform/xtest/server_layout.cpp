@@ -66,7 +66,7 @@ ServerLayout::~ServerLayout() {
     }
     if (now != nullptr) XFree(now);
   }
-  XSync(display_, False);
+  if (!serverGone_) XSync(display_, False);
   if (keymap_ != nullptr) xkb_keymap_unref(keymap_);
   if (context_ != nullptr) xkb_context_unref(context_);
 }

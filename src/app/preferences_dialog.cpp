@@ -1,52 +1,34 @@
 // SPDX-License-Identifier: MIT
-#include "app/qt_widgets.h"
+#include "app/preferences_dialog.h"
 
 #include <QAbstractButton>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/controller.h"
+#include "serial/line_speeds.h"
 
 namespace quillmote {
-namespace {
-
-void showModal(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-               const QString& text) {
-  QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
-  box.exec();
-}
-
-}  // namespace
-
-void MessageBoxAlerts::criticalAlert(const std::string& message) {
-  showModal(parent_, QMessageBox::Critical, "Internal Error",
-            QString::fromStdString(internalErrorText(message)));
-}
-
-void MessageBoxAlerts::plainAlert(const std::string& message) {
-  showModal(parent_, QMessageBox::Warning, "Alert", QString::fromStdString(message));
-}
 
 PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
     : QDialog(parent),
       store_(store),
       popup_(new QComboBox),
       rates_(new QButtonGroup(this)),
-      keyPositions_(new QCheckBox("Press &keys at their US keyboard positions")) {
+      keyPositions_(new QCheckBox("Press &keys at their US keyboard positions")),
+      relativePointer_(new QCheckBox("Move the pointer by &relative steps")) {
   setWindowTitle("Quillmote Preferences");
   setModal(true);
 
   auto* rateBox = new QGroupBox("&Baud rate");
   rateBox->setAccessibleName("Baud rate");
   auto* rateColumn = new QVBoxLayout(rateBox);
-  for (int row = 0; row < static_cast<int>(std::size(kRateTitles)); ++row) {
-    auto* button = new QRadioButton(kRateTitles[row]);
+  for (int row = 0; row < static_cast<int>(kOfferedRates.size()); ++row) {
+    auto* button = new QRadioButton(QString::fromStdString(lineSpeedTitle(kOfferedRates[row])));
     button->setAccessibleDescription("Line speed in bits per second");
     rates_->addButton(button, row);
     rateColumn->addWidget(button);
@@ -63,6 +45,10 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
       "For devices that mean key positions: unchecked, Quillmote types what a US keyboard "
       "types, on whatever keyboard layout the desktop uses.");
   keyPositions_->setAccessibleDescription(keyPositions_->toolTip());
+  relativePointer_->setToolTip(
+      "For use beside another mouse under Wayland: unchecked, the pointer goes to the exact "
+      "spot the device means, counted from where Quillmote last put it.");
+  relativePointer_->setAccessibleDescription(relativePointer_->toolTip());
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
   // Return confirms and Escape cancels, as in every dialog.
@@ -76,17 +62,19 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
   layout->addLayout(form);
   layout->addWidget(rateBox);
   layout->addWidget(keyPositions_);
+  layout->addWidget(relativePointer_);
   layout->addWidget(buttons);
 
-  // Top to bottom, once every control is in the window: port, rates, key positions, OK,
-  // Cancel.
+  // Top to bottom, once every control is in the window: port, rates, key positions,
+  // relative pointer, OK, Cancel.
   QWidget* previous = popup_;
   for (QAbstractButton* rate : rates_->buttons()) {
     setTabOrder(previous, rate);
     previous = rate;
   }
   setTabOrder(previous, keyPositions_);
-  setTabOrder(keyPositions_, buttons->button(QDialogButtonBox::Ok));
+  setTabOrder(keyPositions_, relativePointer_);
+  setTabOrder(relativePointer_, buttons->button(QDialogButtonBox::Ok));
   setTabOrder(buttons->button(QDialogButtonBox::Ok), buttons->button(QDialogButtonBox::Cancel));
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "interpreter/byte_feed.h"
+#include "serial/descriptor_byte_source.h"
 
 #include <poll.h>
 #include <sys/select.h>
@@ -22,8 +22,7 @@ bool waitReadable(int fd) {
     FD_ZERO(&readSet);
     FD_SET(fd, &readSet);
     timeval timeout{0, kWaitSliceMicroseconds};
-    return select(fd + 1, &readSet, nullptr, nullptr, &timeout) > 0 &&
-           FD_ISSET(fd, &readSet);
+    return select(fd + 1, &readSet, nullptr, nullptr, &timeout) > 0 && FD_ISSET(fd, &readSet);
   }
   pollfd watched{fd, POLLIN, 0};
   return poll(&watched, 1, static_cast<int>(kWaitSliceMicroseconds / 1000)) > 0 &&
@@ -49,8 +48,7 @@ int read_char(int fd, SerialThreadControl& control) {
       }
       // A hung-up line reads as readable and then yields nothing, forever: wait out
       // the rest of the slice so it costs no CPU. The flag is still seen each slice.
-      std::this_thread::sleep_until(sliceStart +
-                                    std::chrono::microseconds(kWaitSliceMicroseconds));
+      std::this_thread::sleep_until(sliceStart + std::chrono::microseconds(kWaitSliceMicroseconds));
       continue;
     }
     control.noteByteReceived();
@@ -65,15 +63,6 @@ int read_char(int fd, SerialThreadControl& control) {
 
 int DescriptorByteSource::yy_read_char() {
   return static_cast<std::int8_t>(read_char(yy_fd, *yy_threadControl));
-}
-
-int MemoryByteSource::yy_read_char() {
-  while (next_ < bytes_.size()) {
-    char byte = bytes_[next_++];
-    if (byte != 0) return static_cast<std::int8_t>(byte);
-    ++zeroByteReplies_;
-  }
-  return 0;
 }
 
 }  // namespace quillmote

@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <cstddef>
-#include <string_view>
-
+#include "interpreter/byte_source.h"
 #include "serial/serial_thread_control.h"
 
 namespace quillmote {
@@ -21,15 +19,6 @@ inline constexpr unsigned char kZeroByteReply = 0x11;
 // returned, and costs no more than one look per slice. A hang-up is noted on `control`.
 int read_char(int fd, SerialThreadControl& control);
 
-// The scanner's one source of bytes. A descriptor in normal use; memory for the trace
-// tool, tests and benchmarks.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // The next byte as a signed 8-bit value widened to int; 0 means end of input.
-  virtual int yy_read_char() = 0;
-};
-
 // The serial port: bytes until a stop is requested.
 class DescriptorByteSource final : public ByteSource {
  public:
@@ -41,22 +30,6 @@ class DescriptorByteSource final : public ByteSource {
  private:
   int yy_fd;
   SerialThreadControl* yy_threadControl;
-};
-
-// A captured byte stream: its end acts as a stop. Zero bytes are dropped, as the
-// descriptor feed drops them; the replies they would get are counted.
-class MemoryByteSource final : public ByteSource {
- public:
-  explicit MemoryByteSource(std::string_view bytes) : bytes_(bytes) {}
-
-  int yy_read_char() override;
-
-  std::size_t zeroByteReplies() const { return zeroByteReplies_; }
-
- private:
-  std::string_view bytes_;
-  std::size_t next_ = 0;
-  std::size_t zeroByteReplies_ = 0;
 };
 
 }  // namespace quillmote
