@@ -107,10 +107,12 @@ lines_at_least() {
   count="$(grep -c -x -E -- "$1" "$probe_log" 2>/dev/null)"
   ((${count:-0} >= $2))
 }
-# Writes a file into the port no faster than a 9600 bit/s line carries it (ten bits a
-# byte), as a device would, and waits until the client has seen its line feeds.
+# Writes a file into the port no faster than a 1200 bit/s line carries it (ten bits a
+# byte). Under emulation the compositor reads a device's events slowly, and the kernel
+# drops what overflows its buffer for that device (libinput: "event processing lagging
+# behind"); at 9600 bit/s it overflowed here.
 write_paced() {
-  perl -e '$| = 1; while (read(STDIN, $c, 1)) { print $c; select(undef, undef, undef, 10 / 9600) }' \
+  perl -e '$| = 1; while (read(STDIN, $c, 1)) { print $c; select(undef, undef, undef, 10 / 1200) }' \
     <"$1" >&3
 }
 send() {
@@ -284,24 +286,24 @@ for spec in de:fr fr:us us:de; do
 done
 check "control+z on de" "key ctrl+z" "$(section ctrlz | grep -x 'key ctrl+z' || true)"
 
-# The pointer at each line feed, and the button changes, as the trace tool gives them for
-# the same bytes on a 1280x720 screen and as the client received them.
-expected_pointer="$("$cli" trace --screen 1280x720 "$run/pointer.qm" | awk '
-  /^mouse / {
-    x = $2; y = $3; split($5, b, "="); now[1] = b[2]; now[2] = $6; now[3] = $7
-    for (i = 1; i <= 3; i++) if (now[i] != was[i] && (was[i] != "" || now[i] == 1)) {
-      print "button " name[i] " " (now[i] == 1 ? "pressed" : "released")
+# The pointer's places and the button changes, as the trace tool gives them for the same
+# bytes on a 1280x720 screen and as the client received them. Compared apart: the pointer
+# and the keyboard are two devices, whose events the compositor may interleave either way.
+trace_pointer="$("$cli" trace --screen 1280x720 "$run/pointer.qm")"
+positions() { awk '$1 == "'"$1"'" { p = $2 " " $3; if (p != last) print p; last = p }'; }
+check "ten moves, some past each edge, and the reset land where the mouse model puts them" \
+  "$(positions mouse <<<"$trace_pointer")" "$(section pointer | positions motion)"
+check "click, double-click, lock and release arrive as the buttons they are" \
+  "$(awk '/^mouse / {
+      now[1] = substr($5, 9); now[2] = $6; now[3] = $7
+      for (i = 1; i <= 3; i++) {
+        if (now[i] != was[i] && (was[i] != "" || now[i] == 1))
+          print "button " name[i] " " (now[i] == 1 ? "pressed" : "released")
+        was[i] = now[i]
+      }
     }
-    for (i = 1; i <= 3; i++) was[i] = now[i]
-  }
-  /^key 38 down/ { print "at " x " " y }
-  BEGIN { name[1] = "left"; name[2] = "right"; name[3] = "middle"; x = 0; y = 0 }')"
-received_pointer="$(section pointer | awk '
-  /^motion / { x = $2; y = $3 }
-  /^button / { print }
-  /^key ctrl\+[jJ]$/ { print "at " x " " y }')"
-check "moves, reset and buttons where the mouse model puts them" \
-  "$expected_pointer" "$received_pointer"
+    BEGIN { name[1] = "left"; name[2] = "right"; name[3] = "middle" }' <<<"$trace_pointer")" \
+  "$(section pointer | grep '^button ')"
 
 vm_say "whole run $((SECONDS - started)) s"
 ((failures == 0)) || vm_die "$failures checks failed"
