@@ -168,7 +168,7 @@ vm_make_disk() {
   ((status == 0)) || { rm -rf "$root"; vm_die "setting up the guest failed"; }
   cp "$(ls "$root"/boot/vmlinuz-* | tail -n 1)" "$vm_kernel.part"
   cp "$(ls "$root"/boot/initrd.img-* | tail -n 1)" "$vm_initrd.part"
-  mkfs.ext4 -q -F -L quillmote-vm -d "$root" "$vm_disk.part" 3G
+  mkfs.ext4 -q -F -L quillmote-vm -d "$root" "$vm_disk.part" 3G >/dev/null
   rm -rf "$root"
   mv "$vm_kernel.part" "$vm_kernel"
   mv "$vm_initrd.part" "$vm_initrd"
@@ -186,7 +186,9 @@ vm_prepare() {
   vm_make_disk
   vm_work="$(mktemp -d)"
   mkdir -p "$vm_work/run/out"
-  chmod 1777 "$vm_work/run/out"  # the seat user's programs write there too
+  # The seat user's programs write there too; not sticky, since root appends to their files
+  # (fs.protected_regular).
+  chmod 0777 "$vm_work/run/out"
 }
 
 vm_accelerator() {
@@ -205,7 +207,7 @@ vm_accelerator() {
 vm_start() {
   local seconds="$1"
   shift
-  mkfs.ext4 -q -F -L run -d "$vm_work/run" "$vm_work/run.img" 64M
+  mkfs.ext4 -q -F -L run -d "$vm_work/run" "$vm_work/run.img" 64M >/dev/null
   : >"$vm_work/console.log"
   local accelerator
   accelerator="$(vm_accelerator)"
@@ -276,6 +278,13 @@ wait_until() {
 as_user() { /opt/run/as-user "$@"; }
 # Whether the process has the file open.
 has_open() { ls -l /proc/"$1"/fd 2>/dev/null | grep -q -- "-> $(readlink -f "$2")\$"; }
+# What was running and what the system logged, for a run that went wrong.
+diagnose() {
+  { ps -ef; ls -la /opt/run /opt/run/out /run/user/* /dev/input; libinput list-devices
+    loginctl session-status; udevadm info /dev/input/event0; /opt/run/as-user swaymsg -t get_seats
+    journalctl -b --no-pager | tail -n 80; } \
+    >"$out/diagnosis.log" 2>&1
+}
 quillmote_devices() { grep -c '^N: Name="Quillmote virtual' /proc/bus/input/devices; }
 GUEST
   cat >"$vm_work/run/as-user" <<GUEST
@@ -290,4 +299,13 @@ exec setpriv --reuid=$vm_user --regid=$vm_user --init-groups env -i HOME=/home/$
   \$(ls "\$runtime"/sway-ipc.*.sock 2>/dev/null | head -n 1 | sed 's/^/SWAYSOCK=/') "\$@"
 GUEST
   chmod +x "$vm_work/run/as-user"
+}
+
+# The run's folder goes, unless QUILLMOTE_VM_KEEP is set, for a look at what went wrong.
+vm_cleanup() {
+  if [[ -n "${QUILLMOTE_VM_KEEP:-}" ]]; then
+    vm_say "kept $vm_work"
+  else
+    rm -rf "$vm_work"
+  fi
 }

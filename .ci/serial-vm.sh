@@ -41,7 +41,7 @@ done
 
 vm_host_packages python3
 vm_prepare ${build_dir:+"$build_dir"}
-trap 'rm -rf "$vm_work"' EXIT
+trap 'vm_cleanup' EXIT
 run="$vm_work/run"
 cli="$vm_build_dir/quillmote-cli"
 vm_write_guest_lib
@@ -81,6 +81,7 @@ expect() {
     [[ "$line" == "$1" ]] && return 0
   done
   log "the host never said $1"
+  diagnose
   result "FAIL the host never said $1"
   exit 1
 }
@@ -162,7 +163,7 @@ result="$(vm_result)"
 if [[ "$result" != DONE || "$host_status" != 0 ]]; then
   vm_say "serial console:"
   tail -n 30 "$vm_work/console.txt" >&2
-  for log in guest.log usb.err uart.err; do
+  for log in guest.log usb.err uart.err diagnosis.log; do
     [[ -f "$vm_work/out/$log" ]] && { echo "--- $log"; tail -n 30 "$vm_work/out/$log"; } >&2
   done
   vm_die "${result:-no result line}"
@@ -184,7 +185,7 @@ check() {
     vm_say "ok: $what"
   else
     vm_say "FAILED: $what"
-    diff <(echo "$expected") <(echo "$received") | sed 's/^/    /' | head -n 20
+    diff <(echo "$expected") <(echo "$received") | sed "s/^/    /" | head -n 20 || true
     failures=$((failures + 1))
   fi
 }

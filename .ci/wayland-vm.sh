@@ -43,7 +43,7 @@ if [[ -n "$stream" ]]; then
 fi
 
 vm_prepare ${build_dir:+"$build_dir"}
-trap 'rm -rf "$vm_work"' EXIT
+trap 'vm_cleanup' EXIT
 run="$vm_work/run"
 cli="$vm_build_dir/quillmote-cli"
 vm_write_guest_lib
@@ -88,6 +88,9 @@ cat >"$run/session.sh" <<'SESSION'
 # The seat user's desktop: sway on a headless output, reading input through libinput.
 export XDG_RUNTIME_DIR="/run/user/$(id -u)"
 export WLR_BACKENDS=headless,libinput WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1
+# Devices udev has not finished with are not seen by libinput; under emulation udev can
+# still be at work when the login comes.
+udevadm settle --timeout=180
 exec sway -c /opt/run/sway.conf
 SESSION
 
@@ -99,20 +102,39 @@ set -u
 probe_log="$out/probe.log"
 markers=0
 mark() { echo "mark $*" >>"$probe_log"; log "$*"; }
-lines_at_least() { (($(grep -c -x -E -- "$1" "$probe_log") >= $2)); }
-# Sends a file into the port and waits until the client has seen its line feeds.
+lines_at_least() {
+  local count
+  count="$(grep -c -x -E -- "$1" "$probe_log" 2>/dev/null)"
+  ((${count:-0} >= $2))
+}
+# Writes a file into the port no faster than a 1200 bit/s line carries it (ten bits a
+# byte). Under emulation the compositor reads a device's events slowly, and the kernel
+# drops what overflows its buffer for that device (libinput: "event processing lagging
+# behind"); at 9600 bit/s it overflowed here.
+write_paced() {
+  perl -e '$| = 1; while (read(STDIN, $c, 1)) { print $c; select(undef, undef, undef, 10 / 1200) }' \
+    <"$1" >&3
+}
 send() {
-  markers=$((markers + $(tr -cd '\n' <"$1" | wc -c)))
-  cat "$1" >&3
-  wait_until 120 lines_at_least 'key ctrl\+[jJ]' "$markers" ||
-    log "not every line feed of $1 arrived"
+  markers=$(($(grep -c -x -E 'key ctrl\+[jJ]' "$probe_log") + $(tr -cd '\n' <"$1" | wc -c)))
+  write_paced "$1"
+  wait_until 60 lines_at_least 'key ctrl\+[jJ]' "$markers" && return
+  log "not every line feed of $1 arrived"
+  if ! grep -q '^key ' "$probe_log"; then
+    diagnose
+    result "FAIL no key reached the test client"
+    exit 1
+  fi
 }
 # The layout as a person sets it in the desktop's settings; the client gets a new keymap.
 set_layout() {
   local keymaps
   keymaps="$(grep -c -x keymap "$probe_log")"
   as_user swaymsg -q input '*' xkb_layout "$1"
-  wait_until 30 lines_at_least keymap $((keymaps + 1)) || log "no new keymap for $1"
+  # A keymap comes only to a client whose seat has a keyboard.
+  if as_user swaymsg -t get_seats | grep -q '"type": "keyboard"'; then
+    wait_until 30 lines_at_least keymap $((keymaps + 1)) || log "no new keymap for $1"
+  fi
 }
 start_quillmote() {
   rm -rf /run/qm && mkdir /run/qm && mkfifo /run/qm/in && chown -R "$user" /run/qm
@@ -120,7 +142,7 @@ start_quillmote() {
   socat_pid=$!
   exec 3>/run/qm/in
   wait_until 30 test -e /run/qm/port || log "socat made no pseudo-terminal"
-  /opt/run/as-user quillmote-cli run --port /run/qm/port --backend uinput >>"$out/cli.log" 2>&1 &
+  /opt/run/as-user quillmote-cli run --port /run/qm/port --backend uinput --echo >>"$out/cli.log" 2>&1 &
   quillmote_pid=$!
   # The first bytes go as soon as Quillmote has the port open, before it may be ready.
   wait_until 60 has_open "$quillmote_pid" /run/qm/port || log "quillmote-cli never opened the port"
@@ -136,8 +158,10 @@ stop_quillmote() {
 }
 
 log "waiting for the compositor and the client"
-if ! wait_until 180 lines_at_least keymap 1; then
-  result "FAIL the test client got no keymap from the compositor"
+client_mapped() { as_user swaymsg -t get_tree 2>/dev/null | grep -q '"name": "wayland_probe"'; }
+if ! wait_until 120 client_mapped; then
+  result "FAIL the test client has no window"
+  diagnose
   exit 1
 fi
 result "DESKTOP READY"
@@ -145,7 +169,7 @@ log "desktop ready"
 if [[ "$mode" == tool ]]; then
   mark stream
   start_quillmote
-  cat /opt/run/stream.qm >&3
+  write_paced /opt/run/stream.qm
   # Done once nothing has reached the client for three seconds.
   size=-1
   until [[ "$(stat -c %s "$probe_log")" == "$size" ]]; do
@@ -195,7 +219,7 @@ result="$(vm_result)"
 if [[ "$result" != DONE ]]; then
   vm_say "serial console:"
   tail -n 30 "$vm_work/console.txt" >&2
-  for log in guest.log session.log cli.log; do
+  for log in guest.log session.log cli.log diagnosis.log; do
     [[ -f "$vm_work/out/$log" ]] && { echo "--- $log"; tail -n 30 "$vm_work/out/$log"; } >&2
   done
   vm_die "${result:-no result line}"
@@ -241,7 +265,7 @@ check() {
     vm_say "ok: $what"
   else
     vm_say "FAILED: $what"
-    diff <(echo "$expected") <(echo "$received") | sed 's/^/    /' | head -n 40
+    diff <(echo "$expected") <(echo "$received") | sed "s/^/    /" | head -n 40 || true
     failures=$((failures + 1))
   fi
 }
@@ -262,24 +286,24 @@ for spec in de:fr fr:us us:de; do
 done
 check "control+z on de" "key ctrl+z" "$(section ctrlz | grep -x 'key ctrl+z' || true)"
 
-# The pointer at each line feed, and the button changes, as the trace tool gives them for
-# the same bytes on a 1280x720 screen and as the client received them.
-expected_pointer="$("$cli" trace --screen 1280x720 "$run/pointer.qm" | awk '
-  /^mouse / {
-    x = $2; y = $3; split($5, b, "="); now[1] = b[2]; now[2] = $6; now[3] = $7
-    for (i = 1; i <= 3; i++) if (now[i] != was[i] && (was[i] != "" || now[i] == 1)) {
-      print "button " name[i] " " (now[i] == 1 ? "pressed" : "released")
+# The pointer's places and the button changes, as the trace tool gives them for the same
+# bytes on a 1280x720 screen and as the client received them. Compared apart: the pointer
+# and the keyboard are two devices, whose events the compositor may interleave either way.
+trace_pointer="$("$cli" trace --screen 1280x720 "$run/pointer.qm")"
+positions() { awk '$1 == "'"$1"'" { p = $2 " " $3; if (p != last) print p; last = p }'; }
+check "ten moves, some past each edge, and the reset land where the mouse model puts them" \
+  "$(positions mouse <<<"$trace_pointer")" "$(section pointer | positions motion)"
+check "click, double-click, lock and release arrive as the buttons they are" \
+  "$(awk '/^mouse / {
+      now[1] = substr($5, 9); now[2] = $6; now[3] = $7
+      for (i = 1; i <= 3; i++) {
+        if (now[i] != was[i] && (was[i] != "" || now[i] == 1))
+          print "button " name[i] " " (now[i] == 1 ? "pressed" : "released")
+        was[i] = now[i]
+      }
     }
-    for (i = 1; i <= 3; i++) was[i] = now[i]
-  }
-  /^key 38 down/ { print "at " x " " y }
-  BEGIN { name[1] = "left"; name[2] = "right"; name[3] = "middle"; x = 0; y = 0 }')"
-received_pointer="$(section pointer | awk '
-  /^motion / { x = $2; y = $3 }
-  /^button / { print }
-  /^key ctrl\+[jJ]$/ { print "at " x " " y }')"
-check "moves, reset and buttons where the mouse model puts them" \
-  "$expected_pointer" "$received_pointer"
+    BEGIN { name[1] = "left"; name[2] = "right"; name[3] = "middle" }' <<<"$trace_pointer")" \
+  "$(section pointer | grep '^button ')"
 
 vm_say "whole run $((SECONDS - started)) s"
 ((failures == 0)) || vm_die "$failures checks failed"

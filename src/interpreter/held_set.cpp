@@ -12,11 +12,16 @@ namespace {
 // a key that types a character by that character, any other by its command-language name.
 std::string keyName(int keyCode) {
   switch (keyCode) {
-    case kShiftKey: return "Shift";
-    case kControlKey: return "Control";
-    case kCommandKey: return "Super";
-    case kOptionKey: return "Alt";
-    default: break;
+    case kShiftKey:
+      return "Shift";
+    case kControlKey:
+      return "Control";
+    case kCommandKey:
+      return "Super";
+    case kOptionKey:
+      return "Alt";
+    default:
+      break;
   }
   static const KeyTables tables = [] {
     KeyTables filled;

@@ -55,7 +55,7 @@ void Interpreter::releaseAll() {
 HeldSet ScannerContext::held() const {
   HeldSet held;
   const KeyState& keys = keyboard.keyState();
-  for (int keyCode = 0; keyCode < 256 && keys.downKeys() > 0; ++keyCode) {
+  for (int keyCode = 0; keyCode < 256; ++keyCode) {
     if (keys.state(keyCode) != 0) {
       held.keys.push_back({keyCode, (keys.state(keyCode) & kKeyLocked) != 0});
     }
@@ -69,10 +69,6 @@ HeldSet ScannerContext::held() const {
 
 void ScannerContext::lookAtHeld() {
   if (heldObserver == nullptr) return;
-  const auto& buttons = mouse.mouseState().MBState;
-  bool nothingDown =
-      keyboard.keyState().downKeys() == 0 && !buttons[0] && !buttons[1] && !buttons[2];
-  if (nothingDown && heldShown.empty()) return;
   HeldSet now = held();
   if (now == heldShown) return;
   heldShown = std::move(now);

@@ -49,8 +49,8 @@ struct ScannerContext {
   HeldObserver* heldObserver = nullptr;
   HeldSet heldShown;  // what the observer was last told
   HeldSet held() const;
-  // Tells the observer when what is held differs from what it was last told. Typing with
-  // nothing held costs two comparisons.
+  // Tells the observer when what is held differs from what it was last told: a look over
+  // the key table per byte, a small cost beside posting an event, and none without one.
   void lookAtHeld();
 
   // The scanner's buffer starts with room for this many bytes.

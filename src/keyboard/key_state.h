@@ -52,8 +52,6 @@ class KeyState {
   void key_unlock_all();
 
   std::int32_t state(int keyCode) const { return key_state[keyCode]; }
-  // How many keys are down, for any reason.
-  int downKeys() const { return downKeys_; }
 
  private:
   // Typing calls these for every byte, so they are inline.
@@ -61,13 +59,11 @@ class KeyState {
   // the post is lost.
   void pressWithEvent(int keyCode) {
     key_state[keyCode] |= kKeyDown;
-    ++downKeys_;
     events_.load(std::memory_order_acquire)
         ->postKeyboardEvent(0, static_cast<std::uint16_t>(keyCode), true);
   }
   void releaseWithEvent(int keyCode) {
     key_state[keyCode] = 0;
-    --downKeys_;
     events_.load(std::memory_order_acquire)
         ->postKeyboardEvent(0, static_cast<std::uint16_t>(keyCode), false);
   }
@@ -78,8 +74,6 @@ class KeyState {
   // Keys whose held bit is set. The hold sweep runs after every typed byte; with
   // nothing held it has nothing to do, and skipping it is most of typing's cost.
   int heldKeys_ = 0;
-  // Keys whose word is not zero: with none, nothing is held and nothing need be looked at.
-  int downKeys_ = 0;
   std::atomic<EventServices*> events_;
 };
 

@@ -141,6 +141,7 @@ StartedBackend startBackend(BackendKind kind, std::ostream& traceOut, const Keyb
                                             started.warnings);
       if (!xtest) break;
       started.layout = xtest->layoutDescription() + " (from the X server)";
+      started.displayConnection = xtest->connectionDescriptor();
       started.setKeyPositions = [services = xtest.get()](bool on) {
         services->setKeyPositions(on);
       };

@@ -77,6 +77,9 @@ struct StartedBackend {
   std::string warnings;                   // started, but something will not work
   std::string layout;  // the layout keys are typed for, and where that came from
   std::string pointer;  // how the pointer moves: "absolute over 1280x720", "relative"
+  // The xtest backend's connection to the X server, to watch for its hang-up (see
+  // XTestEventServices::connectionDescriptor); -1 for the other backends.
+  int displayConnection = -1;
   // Switches between plain positions (true) and layout symbols; only while no thread posts.
   std::function<void(bool)> setKeyPositions = [](bool) {};
   // Switches the uinput pointer to relative steps (true) or back; only while no thread posts.

@@ -7,7 +7,10 @@ namespace quillmote {
 
 TranslationSession::TranslationSession(Alerts& alerts, Interpreter& interpreter,
                                        SerialRegistry& registry, DeviceMonitor* monitor)
-    : interpreter_(interpreter), registry_(registry), serial_(alerts, interpreter, registry), watch_(monitor) {}
+    : interpreter_(interpreter),
+      registry_(registry),
+      serial_(alerts, interpreter, registry),
+      watch_(monitor) {}
 
 // The reader thread refers to this object's parts: it must not outlive them.
 TranslationSession::~TranslationSession() { stop(); }

@@ -7,8 +7,7 @@
 
 namespace quillmote {
 
-int runPorts(std::ostream& out, std::ostream& err) {
-  UdevSerialRegistry registry;
+int runPorts(SerialRegistry& registry, std::ostream& out, std::ostream& err) {
   SerialIterator iterator;
   if (createSerialIterator(registry, iterator) != kSerialSuccess) {
     err << "quillmote-cli ports: the device registry (udev) could not be read\n";

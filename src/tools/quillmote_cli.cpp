@@ -105,7 +105,10 @@ int main(int argc, char** argv) {
     }
     return quillmote::runTrace(traceOptions, std::cin, std::cout, std::cerr);
   }
-  if (app.got_subcommand("ports")) return quillmote::runPorts(std::cout, std::cerr);
+  if (app.got_subcommand("ports")) {
+    quillmote::UdevSerialRegistry registry;
+    return quillmote::runPorts(registry, std::cout, std::cerr);
+  }
   if (run->parsed()) {
     if (!quillmote::speedCode(runOptions.baud)) {
       std::cerr << "quillmote-cli run: --baud " << runOptions.baud

@@ -3,12 +3,16 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 #include "interpreter/interpreter.h"
 #include "monitor/monitor_lines.h"
@@ -21,6 +25,21 @@
 namespace quillmote {
 
 namespace {
+
+// Closed when it goes.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 // The monitor's lines written as they come, on the reader thread, each line flushed so
 // a person or a program watching the output sees it at once.
@@ -70,31 +89,42 @@ bool toldStarted(TranslationSession::Started started, const RunOptions& options,
     case TranslationSession::Started::kRunning:
       break;
   }
-  err << "Translating " << options.port << " at " << options.baud << " bit/s with the "
-      << backend << " backend; Ctrl+C stops.\n";
+  err << "Translating " << options.port << " at " << options.baud << " bit/s with the " << backend
+      << " backend; Ctrl+C stops.\n";
   return true;
 }
 
-// Until SIGINT or SIGTERM: stops when the device is unplugged and starts again when the
-// same device is back. Looks a few times a second, and at once when udev announces.
-void translateWithReconnect(TranslationSession& session, DeviceMonitor* monitor,
-                            const RunOptions& options, const char* backend,
-                            const sigset_t& stopSignals, std::ostream& err) {
+// What woke the main thread.
+enum class Woken { kStopSignal, kDisplayGone, kTimeToLook };
+
+// The main thread's one wait: for SIGINT or SIGTERM (blocked, and read from `signals`),
+// for the X server to hang up `display` (-1: none to watch), and, when `lookMilliseconds`
+// is not negative, for an announcement on `monitor` (-1: none) or that much time.
+Woken waitForNext(int signals, int display, int monitor, int lookMilliseconds) {
+  // The X connection is only watched for its hang-up, never read: the reader thread's
+  // Xlib owns what arrives on it.
+  pollfd watched[] = {{signals, POLLIN, 0}, {display, POLLRDHUP, 0}, {monitor, POLLIN, 0}};
+  while (poll(watched, 3, lookMilliseconds) < 0 && errno == EINTR) {
+  }
+  if (watched[0].revents & POLLIN) return Woken::kStopSignal;
+  if (watched[1].revents & (POLLRDHUP | POLLHUP | POLLERR)) return Woken::kDisplayGone;
+  return Woken::kTimeToLook;
+}
+
+// Until SIGINT, SIGTERM or the X server's going: stops when the device is unplugged and
+// starts again when the same device is back. Looks a few times a second, and at once when
+// udev announces.
+Woken translateWithReconnect(TranslationSession& session, DeviceMonitor* monitor,
+                             const RunOptions& options, const char* backend, int signals,
+                             int display, std::ostream& err) {
   const std::string& port = options.port;
   if (!session.running()) {
     session.waitForPort(port, options.baud);
     err << "Waiting for " << port << '\n';
   }
   for (;;) {
-    timespec lookInterval{0, 200'000'000};
-    if (monitor) {
-      pollfd announced{monitor->descriptor(), POLLIN, 0};
-      // Signals stay blocked; a pending one is taken right after the wait below.
-      poll(&announced, 1, 200);
-      lookInterval = {0, 0};
-    }
-    int received = sigtimedwait(&stopSignals, nullptr, &lookInterval);
-    if (received == SIGINT || received == SIGTERM) return;
+    Woken woken = waitForNext(signals, display, monitor ? monitor->descriptor() : -1, 200);
+    if (woken != Woken::kTimeToLook) return woken;
     switch (session.look(TranslationSession::Clock::now())) {
       case TranslationSession::Seen::kNothing:
         break;
@@ -113,13 +143,23 @@ void translateWithReconnect(TranslationSession& session, DeviceMonitor* monitor,
 }  // namespace
 
 int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& err) {
-  // SIGINT and SIGTERM are taken by sigwait below; blocked before the reader thread
-  // starts, so that thread inherits the mask and never takes them itself.
+  // SIGINT and SIGTERM are read from a descriptor by the main thread's wait; blocked
+  // before the reader thread starts, so that thread inherits the mask and never takes
+  // them itself.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  FileDescriptor signals(signalfd(-1, &stopSignals, SFD_CLOEXEC));
+  if (signals.get() < 0) {
+    err << "quillmote-cli run: cannot wait for signals: " << std::generic_category().message(errno)
+        << '\n';
+    return 1;
+  }
+  // A write to an X server that has gone would end the process before its hang-up is
+  // seen; the failed write is enough.
+  signal(SIGPIPE, SIG_IGN);
 
   std::string error;
   std::optional<BackendKind> kind =
@@ -134,15 +174,16 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   }
   KeyboardChoice keys{options.keyPositions || *keyPositions, options.layout};
   PointerChoice pointer;
-  if (!options.pointer.empty()) pointer.mode = pointerModeNamed(options.pointer, "--pointer", error);
+  if (!options.pointer.empty())
+    pointer.mode = pointerModeNamed(options.pointer, "--pointer", error);
   // With the echo on, the trace backend's lines come from the echo, among the bytes and
   // commands that caused them, and not a second time from the backend.
   std::ostream silent(nullptr);
-  StartedBackend backend =
-      startBackend(*kind, options.echo && *kind == BackendKind::kTrace ? silent : out, keys, pointer);
+  StartedBackend backend = startBackend(
+      *kind, options.echo && *kind == BackendKind::kTrace ? silent : out, keys, pointer);
   if (!backend.events) {
-    err << "quillmote-cli run: the " << backendName(*kind) << " backend cannot start: "
-        << backend.error << '\n';
+    err << "quillmote-cli run: the " << backendName(*kind)
+        << " backend cannot start: " << backend.error << '\n';
     return 1;
   }
   if (!backend.warnings.empty()) err << "quillmote-cli run: " << backend.warnings << '\n';
@@ -163,26 +204,34 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
     interpreter.setTokenObserver(&tap);
     interpreter.setHeldObserver(&heldEcho);
   }
-  std::unique_ptr<DeviceMonitor> monitor =
-      options.reconnect ? openUdevDeviceMonitor() : nullptr;
+  std::unique_ptr<DeviceMonitor> monitor = options.reconnect ? openUdevDeviceMonitor() : nullptr;
   UdevSerialRegistry registry;
   TranslationSession session(alerts, interpreter, registry, monitor.get());
   // A port that is not there yet is waited for when reconnecting; any other failure to
   // start ends the run.
   bool waitForPort = options.reconnect && !pathPresent(options.port);
-  if (!waitForPort && !toldStarted(session.start(options.port, options.baud), options,
-                                   backendName(*kind), err)) {
+  if (!waitForPort &&
+      !toldStarted(session.start(options.port, options.baud), options, backendName(*kind), err)) {
     return 1;
   }
 
+  Woken ended = Woken::kTimeToLook;
   if (options.reconnect) {
-    translateWithReconnect(session, monitor.get(), options, backendName(*kind), stopSignals,
-                           err);
+    ended = translateWithReconnect(session, monitor.get(), options, backendName(*kind),
+                                   signals.get(), backend.displayConnection, err);
   } else {
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    while (ended == Woken::kTimeToLook) {
+      ended = waitForNext(signals.get(), backend.displayConnection, -1, -1);
+    }
   }
   session.stop();
+  if (ended == Woken::kDisplayGone) {
+    // Whatever was held went with the server: there is nothing left to release.
+    const char* display = std::getenv("DISPLAY");
+    err << "quillmote-cli run: the X server of display " << (display ? display : "")
+        << " went away; translation stopped and the serial line restored.\n";
+    return kDisplayGoneStatus;
+  }
   // Nobody could release what is still down once the process is gone.
   interpreter.releaseEverythingHeld();
   err << "Stopped.\n";

@@ -27,11 +27,16 @@ struct RunOptions {
   bool echo = false;
 };
 
+// Ended by the X server's going away: the xtest backend has nothing left to type into.
+inline constexpr int kDisplayGoneStatus = 3;
+
 // Translates the port's bytes until SIGINT or SIGTERM, then stops as the desktop
 // program does: exit flag, wait for done, drain, restore, close; then releases every
 // key and button still down. Returns 0 after a clean stop, 1 when the backend or the
 // port could not start (the message says why), 2 for a QUILLMOTE_BACKEND or
-// QUILLMOTE_KEYS that names nothing Quillmote has.
+// QUILLMOTE_KEYS that names nothing Quillmote has, kDisplayGoneStatus when the X server
+// of the xtest backend went away (translation stopped at once, the line restored, one
+// line said so).
 int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace quillmote

@@ -165,7 +165,8 @@ TEST_F(AppTest, key_positions_and_relative_pointer_are_stored_choices_that_older
 // that older settings hold still selects its port.
 TEST_F(AppTest, ports_listed_by_name_stored_by_id_and_an_older_tty_path_still_found) {
   scripted.ports = {{"ttyS0", "/dev/ttyS0", "/dev/ttyS0", "", ""},
-                    {"ttyUSB0", "/dev/serial/by-id/usb-FTDI_A1", "/dev/ttyUSB0", "FT232R USB UART", "A1"}};
+                    {"ttyUSB0", "/dev/serial/by-id/usb-FTDI_A1", "/dev/ttyUSB0",
+                     "FT232R USB UART", "A1"}};
   launch({{{"serialPortPath", "/dev/ttyUSB0"}}});
   whileModal([&] { controller->openPrefs(); }, [&](QWidget*) {
     QStringList titles;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Which device a session follows after an unplug: by-id links and tty numbers, on the
 // scripted registry, with pseudo-terminals behind links standing in for the kernel's nodes.
+#include "session/translation_session.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,7 +11,6 @@
 #include <memory>
 
 #include "platform/trace_event_services.h"
-#include "session/translation_session.h"
 #include "support/live_trace.h"
 #include "support/pseudo_terminal.h"
 #include "support/recording_alerts.h"
@@ -39,7 +40,8 @@ TEST(TranslationSession, follows_the_device_by_its_by_id_link_not_its_tty_number
   for (const auto& c : cases) {
     for (bool announced : {true, false}) {
       SCOPED_TRACE(std::string(c.name) + (announced ? ", announced" : ", path alone"));
-      const fs::path dev = fs::path(testing::TempDir()) / ("quillmote-dev-" + std::to_string(getpid()));
+      const fs::path dev =
+          fs::path(testing::TempDir()) / ("quillmote-dev-" + std::to_string(getpid()));
       fs::remove_all(dev);
       fs::create_directories(dev / "by-id");
       ScriptedDevices devices;
@@ -49,7 +51,8 @@ TEST(TranslationSession, follows_the_device_by_its_by_id_link_not_its_tty_number
         std::string node = dev / tty, link = dev / "by-id" / std::string(1, device);
         fs::create_symlink(plugged[device]->portPath(), node);
         if (c.byIdLinks) fs::create_symlink(node, link);
-        devices.ports.push_back({tty, c.byIdLinks ? link : node, node, "FT232R USB UART", {device}});
+        devices.ports.push_back(
+            {tty, c.byIdLinks ? link : node, node, "FT232R USB UART", {device}});
         devices.events.push_back({DeviceEvent::Kind::kAdded, node, {c.byIdLinks ? link : ""}});
       };
       LiveTrace trace;
@@ -85,7 +88,8 @@ TEST(TranslationSession, follows_the_device_by_its_by_id_link_not_its_tty_number
         resumed = 'A';
       }
       EXPECT_EQ(resumed, c.resumesOn);
-      ASSERT_EQ(session.startAgain(), TranslationSession::Started::kRunning) << alerts.shown[0];
+      ASSERT_EQ(session.startAgain(), TranslationSession::Started::kRunning)
+          << testing::PrintToString(alerts.shown);
       plugged[resumed]->send("b");
       EXPECT_TRUE(trace.waitFor("key 11 up", 5s)) << "not reading device " << resumed;
       EXPECT_TRUE(alerts.shown.empty()) << testing::PrintToString(alerts.shown);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // quillmote-cli, the real binary: refusals, trace, `run` with a device that comes and goes, ports.
 #include <gtest/gtest.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -10,8 +11,11 @@
 
 #include "support/child_process.h"
 #include "support/interpreter_harness.h"
+#include "tools/ports_command.h"
 #include "support/pseudo_terminal.h"
+#include "support/scripted_devices.h"
 #include "support/wait.h"
+#include "support/xvfb_server.h"
 
 namespace quillmote {
 namespace {
@@ -93,6 +97,29 @@ TEST(RunCommand, reconnect_waits_for_the_port_and_goes_on_after_an_unplug) {
   EXPECT_EQ(run.errorOutput().find("Internal Error"), std::string::npos) << run.errorOutput();
 }
 
+// The X server goes away (a logout, a crashed session) while the device types: translation
+// stops, the line gets its own settings back, one line says why, with the status the guide
+// names; Xlib neither speaks nor ends the process.
+TEST(RunCommand, the_x_server_going_away_stops_translation_and_gives_the_line_back) {
+  auto xvfb = std::make_unique<test::XvfbServer>();
+  const std::string display = xvfb->displayName();
+  test::PseudoTerminal line;
+  termios own{}, back{};
+  ASSERT_EQ(tcgetattr(line.portFd(), &own), 0);
+  ChildProcess run({QUILLMOTE_CLI, "run", "--port", line.portPath(), "--backend", "xtest"},
+                   {"DISPLAY=" + display});
+  ASSERT_TRUE(run.waitForText("Ctrl+C stops.\n", kPatience)) << run.errorOutput();
+  line.send(std::string(2000, 'a'));  // less than the line holds: the device never waits
+  xvfb.reset();
+  EXPECT_EQ(run.waitForExit(kPatience), "exit 3") << run.errorOutput();
+  ASSERT_EQ(tcgetattr(line.portFd(), &back), 0);
+  EXPECT_EQ(std::tuple(back.c_iflag, back.c_oflag, back.c_cflag, back.c_lflag, cfgetospeed(&back)),
+            std::tuple(own.c_iflag, own.c_oflag, own.c_cflag, own.c_lflag, cfgetospeed(&own)));
+  EXPECT_TRUE(run.errorOutput().ends_with("Ctrl+C stops.\nquillmote-cli run: the X server of display " +
+                                          display + " went away; translation stopped and the serial "
+                                          "line restored.\n")) << run.errorOutput();
+}
+
 // The echo says what each byte did in words, and its event lines are exactly the trace tool's
 // for the same bytes: a hold, a byte that types nothing, a name waiting, a move, no such key;
 // what is held is told after the events that change it.
@@ -124,6 +151,19 @@ TEST(RunCommand, echo_tells_bytes_and_commands_and_shows_the_trace_tools_events)
                            "command .  -> INITIAL\nheld Shift\n", "# shift\nheld nothing\n"}) {
     EXPECT_NE(echoed.find(told), std::string::npos) << told << echoed;
   }
+}
+
+// A USB port with its by-id name beside its node, then its model and serial; a built-in one
+// by its node alone.
+TEST(PortsCommand, names_the_by_id_link_beside_the_tty_then_model_and_serial) {
+  test::ScriptedDevices devices;
+  devices.ports = {{"ttyS0", "/dev/ttyS0", "/dev/ttyS0", "", ""},
+                   {"ttyUSB0", "/dev/serial/by-id/usb-FTDI_A1-if00-port0", "/dev/ttyUSB0",
+                    "FT232R USB UART", "A1"}};
+  std::ostringstream out, err;
+  EXPECT_EQ(runPorts(devices, out, err), 0);
+  EXPECT_EQ(out.str(), "/dev/ttyS0\t/dev/ttyS0\n/dev/ttyUSB0\t/dev/ttyUSB0\t"
+                       "/dev/serial/by-id/usb-FTDI_A1-if00-port0\tFT232R USB UART\tserial A1\n");
 }
 
 // What the kernel says, read from sysfs: a tty with a device behind it, unless serial-core

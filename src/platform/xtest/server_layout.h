@@ -36,6 +36,13 @@ class ServerLayout {
   std::optional<std::uint32_t> lend(std::uint32_t keysym,
                                     const std::function<bool(std::uint32_t)>& isDown);
 
+  // The server has gone: the end asks it nothing more (a call on a display whose
+  // server has gone can wait forever), and nothing lent is given back.
+  void serverGone() {
+    lentKeyCodes_.clear();
+    serverGone_ = true;
+  }
+
   // The layout's name and, where there are several, which group is active.
   std::string description() const;
 
@@ -59,6 +66,7 @@ class ServerLayout {
     std::chrono::steady_clock::time_point lentAt;
   };
   std::map<std::uint32_t, LentKeyCode> lentKeyCodes_;  // by keysym
+  bool serverGone_ = false;
   std::uint64_t lendCount_ = 0;
 };
 

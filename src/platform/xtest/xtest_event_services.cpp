@@ -4,9 +4,11 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/key_code_translation.h"
 
@@ -52,6 +54,15 @@ bool usesEvdevKeyCodes(Display* display) {
   return evdev;
 }
 
+// Xlib's default on a broken connection prints its own message and ends the process from
+// inside the library, on whichever thread posted, leaving the serial line raw. Both
+// handlers return instead: Xlib then marks the display dead and makes every later call
+// on it a no-op, and the program, watching the connection, stops in order.
+int keepGoingOnIOError(Display*) { return 0; }
+void noteConnectionLost(Display*, void* lost) {
+  static_cast<std::atomic<bool>*>(lost)->store(true, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* displayName,
@@ -66,6 +77,7 @@ std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* display
             "QUILLMOTE_BACKEND=uinput.)";
     return nullptr;
   }
+  XSetIOErrorHandler(keepGoingOnIOError);
   int eventBase = 0, errorBase = 0, major = 0, minor = 0;
   if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
     error = std::string("the X display \"") + shownName +
@@ -85,6 +97,7 @@ std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* display
     warnings = "These keys have no symbol in the X keymap and will do nothing: " + missing + ".";
   }
   std::unique_ptr<XTestEventServices> services(new XTestEventServices(display));
+  XSetIOErrorExitHandler(display, noteConnectionLost, &services->connectionLost_);
   std::string layoutError;
   services->serverLayout_ = ServerLayout::read(display, layoutError);
   if (!services->serverLayout_ && !keyPositions) {
@@ -98,9 +111,22 @@ std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* display
 XTestEventServices::XTestEventServices(Display* display) : display_(display) {}
 
 XTestEventServices::~XTestEventServices() {
+  // A server that has gone took the lent key codes with it; closing its display would
+  // wait forever for replies, so the display is kept, reachable, until the process ends.
+  pollfd connection{ConnectionNumber(display_), POLLRDHUP, 0};
+  bool hungUp = poll(&connection, 1, 0) == 1 && (connection.revents & ~POLLIN) != 0;
+  if (gone() || hungUp) {
+    if (serverLayout_) serverLayout_->serverGone();
+    serverLayout_.reset();
+    static std::vector<Display*> abandoned;
+    abandoned.push_back(display_);
+    return;
+  }
   serverLayout_.reset();  // gives lent key codes back while the connection is open
   XCloseDisplay(display_);
 }
+
+int XTestEventServices::connectionDescriptor() const { return ConnectionNumber(display_); }
 
 void XTestEventServices::setKeyPositions(bool keyPositions) {
   keyPositions_ = keyPositions || !serverLayout_;
@@ -108,18 +134,20 @@ void XTestEventServices::setKeyPositions(bool keyPositions) {
 }
 
 void XTestEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode, bool keyDown) {
+  if (gone()) return;
   if (!keyPositions_) keyboard_.useLayout(serverLayout_->current());
   keyboard_.postKey(keyCode, keyDown);
-  XFlush(display_);
+  if (!gone()) XFlush(display_);
 }
 
 void XTestEventServices::sendKey(std::uint32_t keyCode, bool down) {
+  if (gone()) return;
   XTestFakeKeyEvent(display_, keyCode, down ? True : False, CurrentTime);
   if (keyCode < keysDown_.size()) keysDown_[keyCode] = down;
 }
 
 std::optional<std::uint32_t> XTestEventServices::lendKeyCode(std::uint32_t keysym) {
-  if (!serverLayout_) return std::nullopt;
+  if (!serverLayout_ || gone()) return std::nullopt;
   return serverLayout_->lend(keysym, [this](std::uint32_t keyCode) {
     return keyCode < keysDown_.size() && keysDown_[keyCode];
   });
@@ -132,6 +160,7 @@ std::string XTestEventServices::layoutDescription() const {
 void XTestEventServices::postMouseEvent(Point position, bool updateMouseCursorPosition,
                                         std::uint32_t, bool leftButton, bool rightButton,
                                         bool thirdButton) {
+  if (gone()) return;
   if (updateMouseCursorPosition) {
     warpedTo_.reset();
     XTestFakeMotionEvent(display_, DefaultScreen(display_), toPointerField(position.x),
@@ -139,17 +168,18 @@ void XTestEventServices::postMouseEvent(Point position, bool updateMouseCursorPo
   }
   const bool buttons[3] = {leftButton, rightButton, thirdButton};
   for (int i = 0; i < 3; ++i) {
-    if (buttons[i] == postedButtons_[i]) continue;
+    if (buttons[i] == postedButtons_[i] || gone()) continue;
     XTestFakeButtonEvent(display_, kXButtons[i], buttons[i] ? True : False, CurrentTime);
     postedButtons_[i] = buttons[i];
   }
-  XFlush(display_);
+  if (!gone()) XFlush(display_);
 }
 
 void XTestEventServices::warpMouseCursorPosition(Point position) {
   // Confined as the server confines the pointer: to the root window, which spans every
   // monitor (asked each time: monitors come and go). Nothing is sent to the server, so
   // no application sees the pointer move; XWarpPointer would send them motion.
+  if (gone()) return;
   Window root = 0;
   int rootX = 0, rootY = 0;
   unsigned int width = 1, height = 1, border = 0, depth = 0;
@@ -161,7 +191,7 @@ void XTestEventServices::warpMouseCursorPosition(Point position) {
 }
 
 GlobalMousePoint XTestEventServices::getGlobalMouse() {
-  if (warpedTo_) return *warpedTo_;
+  if (warpedTo_ || gone()) return warpedTo_.value_or(GlobalMousePoint{});
   Window root = 0, child = 0;
   int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
   unsigned int mask = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <bitset>
 #include <memory>
 #include <optional>
@@ -38,6 +39,13 @@ class XTestEventServices final : public EventServices, private KeySink {
   void warpMouseCursorPosition(Point position) override;
   GlobalMousePoint getGlobalMouse() override;
 
+  // The connection to the X server, to be watched for a hang-up (poll with POLLRDHUP;
+  // never read it): that is how the server's going away is learnt while nothing is
+  // posted. Once Xlib has found it gone, every operation does nothing: Xlib neither
+  // prints nor ends the process, and is not called again (a request on a dead display
+  // would crash it).
+  int connectionDescriptor() const;
+
   // Plain US positions from now on, or the symbols of the server's layout again.
   void setKeyPositions(bool keyPositions);
   // The server's layout as people know it, and its table (nothing when it cannot be read).
@@ -50,8 +58,11 @@ class XTestEventServices final : public EventServices, private KeySink {
   explicit XTestEventServices(_XDisplay* display);
   void sendKey(std::uint32_t keyCode, bool down) override;
   std::optional<std::uint32_t> lendKeyCode(std::uint32_t keysym) override;
+  bool gone() const { return connectionLost_.load(std::memory_order_relaxed); }
 
   _XDisplay* display_;
+  // Set by Xlib's I/O error, on the thread whose call found the server gone.
+  std::atomic<bool> connectionLost_{false};
   std::unique_ptr<ServerLayout> serverLayout_;  // nothing when the server's cannot be read
   bool keyPositions_ = true;
   LayoutKeyboard keyboard_{*this};
