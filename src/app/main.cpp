@@ -69,11 +69,15 @@ int main(int argc, char** argv) {
   quitOnSignals(app);
 
   std::string error;
+  // The environment is read here only, before any thread of ours runs and with nothing
+  // that sets it.
+  // NOLINTBEGIN(concurrency-mt-unsafe)
   std::optional<quillmote::BackendKind> kind = quillmote::chooseBackend(
       std::getenv("QUILLMOTE_BACKEND"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
       error);
   std::optional<bool> keyPositionsForced =
       quillmote::keyPositionsRequested(std::getenv("QUILLMOTE_KEYS"), error);
+  // NOLINTEND(concurrency-mt-unsafe)
   quillmote::StartedBackend backend;
   if (kind && keyPositionsForced) {
     backend = quillmote::startBackend(*kind, std::cout, {*keyPositionsForced, ""});

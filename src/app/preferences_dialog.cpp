@@ -34,6 +34,8 @@ PreferencesDialog::PreferencesDialog(QSettings& store, QWidget* parent)
     rateColumn->addWidget(button);
   }
 
+  // The analyzer does not know that a Qt object's parent deletes it.
+  // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks)
   auto* form = new QFormLayout;
   auto* portLabel = new QLabel("&Serial port:");
   portLabel->setBuddy(popup_);

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 #include <string>
 
 #include "serial/line_speeds.h"
@@ -17,7 +17,8 @@ namespace {
 
 // "%s(%d)" of the error number, taken by the caller right after the failing call.
 std::string systemError(int errorNumber) {
-  return std::string(std::strerror(errorNumber)) + "(" + std::to_string(errorNumber) + ")";
+  // The category's message is strerror's text, made without strerror's shared buffer.
+  return std::generic_category().message(errorNumber) + "(" + std::to_string(errorNumber) + ")";
 }
 
 // USB serial adapters otherwise hold received bytes for up to 16 ms. Not every

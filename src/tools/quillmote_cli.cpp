@@ -20,6 +20,8 @@ constexpr int kUsageError = 2;
 
 }  // namespace
 
+// An exception that escapes (memory exhausted) ends the program as it should: unhandled.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
   CLI::App app{"Quillmote: a serial device as the computer's keyboard and mouse",
                "quillmote-cli"};

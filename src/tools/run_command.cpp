@@ -9,10 +9,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 #include "interpreter/interpreter.h"
 #include "monitor/monitor_lines.h"
@@ -153,7 +153,8 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   FileDescriptor signals(signalfd(-1, &stopSignals, SFD_CLOEXEC));
   if (signals.get() < 0) {
-    err << "quillmote-cli run: cannot wait for signals: " << std::strerror(errno) << '\n';
+    err << "quillmote-cli run: cannot wait for signals: " << std::generic_category().message(errno)
+        << '\n';
     return 1;
   }
   // A write to an X server that has gone would end the process before its hang-up is

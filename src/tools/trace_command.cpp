@@ -3,7 +3,7 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstring>
+#include <system_error>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -75,7 +75,7 @@ int runTrace(const TraceOptions& options, std::istream& standardInput, std::ostr
     } else {
       std::ifstream file(name, std::ios::binary);
       if (!file || !readAll(file, bytes)) {
-        err << "quillmote-cli trace: cannot read " << name << ": " << std::strerror(errno)
+        err << "quillmote-cli trace: cannot read " << name << ": " << std::generic_category().message(errno)
             << '\n';
         return 2;
       }

@@ -88,7 +88,8 @@ TEST(TranslationSession, follows_the_device_by_its_by_id_link_not_its_tty_number
         resumed = 'A';
       }
       EXPECT_EQ(resumed, c.resumesOn);
-      ASSERT_EQ(session.startAgain(), TranslationSession::Started::kRunning) << alerts.shown[0];
+      ASSERT_EQ(session.startAgain(), TranslationSession::Started::kRunning)
+          << testing::PrintToString(alerts.shown);
       plugged[resumed]->send("b");
       EXPECT_TRUE(trace.waitFor("key 11 up", 5s)) << "not reading device " << resumed;
       EXPECT_TRUE(alerts.shown.empty()) << testing::PrintToString(alerts.shown);

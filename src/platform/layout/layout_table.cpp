@@ -112,7 +112,7 @@ LayoutTable::LayoutTable(xkb_keymap* keymap, std::uint32_t layout, std::string n
     std::optional<KeyCodeTranslation> position = translateKeyCode(entry & 0xFF);
     if (entry == kNoCharacterEntry || !position) continue;
     const bool shifted = (entry & kShiftFlag) != 0;
-    const auto keysym = static_cast<xkb_keysym_t>(character);
+    const auto keysym = static_cast<xkb_keysym_t>(static_cast<unsigned char>(character));
     PositionTyping& typing = typings_[entry & 0x7F][shifted ? 1 : 0];
 
     xkb_state_update_mask(state.get(), shifted ? shiftMask : 0, 0, 0, 0, 0, layout);

@@ -16,8 +16,11 @@ constexpr std::uint32_t kLowestXKeyCode = 8;
 constexpr std::uint32_t kHighestXKeyCode = 255;
 // A client decodes a key with the mapping it holds when it reads the key, not the one the
 // key was sent under. A code lent again within this time could reach a busy client after
-// its new symbol, and type that instead.
-constexpr auto kClientCatchUpTime = std::chrono::milliseconds(100);
+// its new symbol, and type that instead. Long enough for a client on a loaded machine;
+// only a burst of more distinct symbols than there are spare codes waits for it (on an
+// evdev keymap, about 19 codes, so Latin text on a Greek layout slows to some 45 new
+// symbols a second while a person's typing never waits).
+constexpr auto kClientCatchUpTime = std::chrono::milliseconds(400);
 
 }  // namespace
 
