@@ -112,8 +112,8 @@ lines_at_least() {
 # drops what overflows its buffer for that device (libinput: "event processing lagging
 # behind"); at 9600 bit/s it overflowed here.
 write_paced() {
-  perl -e '$| = 1; while (read(STDIN, $c, 1)) { print $c; select(undef, undef, undef, 10 / 1200) }' \
-    <"$1" >&3
+  perl -e '$| = 1; while (read(STDIN, $c, 1)) { print $c; select(undef, undef, undef, $ARGV[0]) }' \
+    0.00833 <"$1" >&3  # 10 bits a byte at 1200 bit/s
 }
 send() {
   markers=$(($(grep -c -x -E 'key ctrl\+[jJ]' "$probe_log") + $(tr -cd '\n' <"$1" | wc -c)))
@@ -138,11 +138,13 @@ set_layout() {
 }
 start_quillmote() {
   rm -rf /run/qm && mkdir /run/qm && mkfifo /run/qm/in && chown -R "$user" /run/qm
-  /opt/run/as-user socat -u OPEN:/run/qm/in,rdonly PTY,link=/run/qm/port,rawer >>"$out/socat.log" 2>&1 &
+  /opt/run/as-user socat -u OPEN:/run/qm/in,rdonly PTY,link=/run/qm/port,rawer \
+    >>"$out/socat.log" 2>&1 &
   socat_pid=$!
   exec 3>/run/qm/in
   wait_until 30 test -e /run/qm/port || log "socat made no pseudo-terminal"
-  /opt/run/as-user quillmote-cli run --port /run/qm/port --backend uinput --echo >>"$out/cli.log" 2>&1 &
+  /opt/run/as-user quillmote-cli run --port /run/qm/port --backend uinput --echo \
+    >>"$out/cli.log" 2>&1 &
   quillmote_pid=$!
   # The first bytes go as soon as Quillmote has the port open, before it may be ready.
   wait_until 60 has_open "$quillmote_pid" /run/qm/port || log "quillmote-cli never opened the port"
@@ -203,7 +205,8 @@ else
     mark "stop $start"
     stop_quillmote "$start"
     # The kernel lets keys and buttons up as the devices go; wait for that to reach the client.
-    wait_until 10 lines_at_least 'button left released' "$(grep -c -x 'button left pressed' "$probe_log")"
+    pressed="$(grep -c -x 'button left pressed' "$probe_log")"
+    wait_until 10 lines_at_least 'button left released' "$pressed"
   done
 fi
 mark end
@@ -213,7 +216,8 @@ chmod +x "$run/guest.sh" "$run/session.sh"
 
 started=$SECONDS
 vm_start 900
-vm_wait_console "DESKTOP READY" && vm_say "desktop ready $((SECONDS - vm_started)) s after qemu started"
+vm_wait_console "DESKTOP READY" &&
+  vm_say "desktop ready $((SECONDS - vm_started)) s after qemu started"
 vm_finish || true
 result="$(vm_result)"
 if [[ "$result" != DONE ]]; then
