@@ -54,15 +54,15 @@ TEST(UInputChoices, layout_and_pointer_come_from_the_first_place_that_says) {
     DesktopBox desktop;
     std::optional<PointerMode> pointer;
   } cases[] = {
-      {"", {std::nullopt, "wayland-0", std::nullopt}, nullptr, std::nullopt, known,
+      {"", {std::nullopt, "wayland-0", std::nullopt, {}}, nullptr, std::nullopt, known,
        PointerMode::kAbsolute},
-      {"fr", {"de", "wayland-0", "relative"}, "the --layout option", std::nullopt, known,
+      {"fr", {"de", "wayland-0", "relative", {}}, "the --layout option", std::nullopt, known,
        PointerMode::kRelative},
-      {"", {"de", "wayland-0", "absolute"}, "QUILLMOTE_LAYOUT", PointerMode::kRelative, known,
+      {"", {"de", "wayland-0", "absolute", {}}, "QUILLMOTE_LAYOUT", PointerMode::kRelative, known,
        PointerMode::kRelative},
-      {"", {std::nullopt, std::nullopt, std::nullopt}, "the default", PointerMode::kAbsolute,
+      {"", {std::nullopt, std::nullopt, std::nullopt, {}}, "the default", PointerMode::kAbsolute,
        unknown, PointerMode::kRelative},
-      {"", {std::nullopt, std::nullopt, "sideways"}, "the default", std::nullopt, known,
+      {"", {std::nullopt, std::nullopt, "sideways", {}}, "the default", std::nullopt, known,
        std::nullopt},
   };
   for (const Case& c : cases) {
