@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The serial link on a real pseudo-terminal, from the open to the reader thread's stop.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/serial.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,10 +13,10 @@
 #include <set>
 #include <thread>
 
-#include "serial/descriptor_byte_source.h"
-#include "serial/line_speeds.h"
 #include "interpreter/interpreter.h"
 #include "platform/trace_event_services.h"
+#include "serial/descriptor_byte_source.h"
+#include "serial/line_speeds.h"
 #include "serial/reader_thread.h"
 #include "support/live_trace.h"
 #include "support/pseudo_terminal.h"
@@ -92,7 +91,8 @@ TEST(SerialOpen, raw_exclusive_line_at_each_rate_and_its_own_settings_back_at_cl
     EXPECT_EQ(std::pair(set.c_cc[VSTART], set.c_cc[VSTOP]), std::pair(cc_t{0x11}, cc_t{0x13}));
     EXPECT_TRUE(ioctl(fd, TIOCGEXCL, &held) == 0 && held && fcntl(fd, F_GETFL) & O_NONBLOCK);
     serial_struct serial{};
-    EXPECT_EQ(ioctl(fd, TIOCGSERIAL, &serial), -1) << "a line with serial flags: not what is tested";
+    EXPECT_EQ(ioctl(fd, TIOCGSERIAL, &serial), -1)
+        << "a line with serial flags: not what is tested";
     link.serial.closeSerialPortWithDescriptor(fd);
     ASSERT_EQ(tcgetattr(link.line.portFd(), &back), 0);
     EXPECT_EQ(std::tuple(back.c_iflag, back.c_oflag, back.c_cflag, back.c_lflag),
