@@ -102,6 +102,8 @@ std::optional<FileGroup> SystemFacts::fileGroup(const std::string& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return std::nullopt;
   FileGroup group{status.st_gid, ""};
+  // The doctor asks one question at a time, on one thread.
+  // NOLINTNEXTLINE(concurrency-mt-unsafe)
   if (const struct group* entry = ::getgrgid(status.st_gid)) group.name = entry->gr_name;
   return group;
 }
@@ -115,7 +117,7 @@ std::vector<gid_t> SystemFacts::sessionGroups() {
 }
 
 std::vector<gid_t> SystemFacts::databaseGroups() {
-  const struct passwd* user = ::getpwuid(::getuid());
+  const struct passwd* user = ::getpwuid(::getuid());  // NOLINT(concurrency-mt-unsafe): as above
   if (user == nullptr) return {};
   int count = 64;
   std::vector<gid_t> groups(static_cast<std::size_t>(count));

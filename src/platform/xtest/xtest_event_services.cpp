@@ -16,7 +16,7 @@ namespace quillmote {
 namespace {
 
 // X button numbers of the left, right and third button.
-constexpr unsigned int kXButtons[3] = {1, 3, 2};
+constexpr std::array<unsigned int, 3> kXButtons = {1, 3, 2};
 
 // Names the keys the device can send that this server's keymap has no symbol for.
 std::string keysWithoutSymbol(Display* display) {
