@@ -17,7 +17,7 @@ import threading
 import time
 
 XON, XOFF = 0x11, 0x13
-STEP_SECONDS = 600
+STEP_SECONDS = 180
 
 
 def connect(path, deadline=120):
