@@ -45,11 +45,13 @@ std::optional<bool> keyPositionsRequested(const char* value, std::string& error)
 
 DesktopEnvironment DesktopEnvironment::ofThisProcess() {
   auto value = [](const char* name) -> std::optional<std::string> {
-    const char* set = std::getenv(name);
+    // At start, before any thread of ours runs; nothing in the program sets the environment.
+    const char* set = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
     if (set == nullptr || set[0] == '\0') return std::nullopt;
     return set;
   };
-  return {value("QUILLMOTE_LAYOUT"), value("WAYLAND_DISPLAY"), value("QUILLMOTE_POINTER")};
+  return {value("QUILLMOTE_LAYOUT"), value("WAYLAND_DISPLAY"), value("QUILLMOTE_POINTER"),
+          value("XDG_CURRENT_DESKTOP")};
 }
 
 std::optional<LayoutNames> namedUInputLayout(const std::string& option,
@@ -104,6 +106,10 @@ void startUInput(StartedBackend& started, const KeyboardChoice& keys, const Poin
     desktop.layout = compileLayout(*names, started.error);
     if (!desktop.layout && !keys.keyPositions) return;
     started.error.clear();
+  }
+  // GNOME alone keeps a record of the input source in use that others may read.
+  if (environment.currentDesktop && environment.currentDesktop->find("GNOME") != std::string::npos) {
+    desktop.layoutRecord = gnomeInputSource;
   }
   auto uinput = UInputEventServices::open("/dev/uinput", std::move(desktop), started.error);
   if (!uinput) return;

@@ -43,6 +43,7 @@ struct DesktopEnvironment {
   std::optional<std::string> layout;          // QUILLMOTE_LAYOUT
   std::optional<std::string> waylandDisplay;  // WAYLAND_DISPLAY
   std::optional<std::string> pointer;         // QUILLMOTE_POINTER
+  std::optional<std::string> currentDesktop;  // XDG_CURRENT_DESKTOP ("GNOME", "sway", ...)
   static DesktopEnvironment ofThisProcess();
 };
 

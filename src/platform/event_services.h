@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -26,6 +27,21 @@ struct GlobalMousePoint {
 inline std::int16_t toPointerField(float value) {
   if (std::isnan(value)) return 0;
   return static_cast<std::int16_t>(std::clamp(value, -32768.0f, 32767.0f));
+}
+
+// The left, right and third button flags of a mouse post.
+using ButtonFlags = std::array<bool, 3>;
+
+// Calls `change(index, down)` for each button of `wanted` that differs from `posted`, in
+// flag order, and notes it in `posted`: the platform hears a press or release only when a
+// button's state really changes.
+template <typename Change>
+void postButtonChanges(ButtonFlags& posted, const ButtonFlags& wanted, Change change) {
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    if (wanted[i] == posted[i]) continue;
+    change(i, wanted[i]);
+    posted[i] = wanted[i];
+  }
 }
 
 // The four window-system operations through which all synthetic input leaves the

@@ -156,7 +156,7 @@ void reportRefusedPort(MachineFacts& facts, const std::string& path, Findings& f
     }
     return;
   }
-  findings.fix(path + " refuses you (" + std::strerror(EACCES) + "): `ls -l " + path +
+  findings.fix(path + " refuses you (" + std::generic_category().message(EACCES) + "): `ls -l " + path +
                "` shows who may open it");
 }
 
@@ -192,7 +192,7 @@ void checkPort(MachineFacts& facts, const std::string& path, Findings& findings)
           path + "` names it, then stop that program");
       return;
     default:
-      findings.fix(path + " cannot be opened (" + std::strerror(error) +
+      findings.fix(path + " cannot be opened (" + std::generic_category().message(error) +
                    "): unplug the device and plug it in again");
       return;
   }

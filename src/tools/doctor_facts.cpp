@@ -36,6 +36,7 @@ std::optional<std::string> programOutput(std::vector<std::string> arguments) {
   ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
   ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   pid_t child = 0;
@@ -64,7 +65,8 @@ std::optional<std::string> programOutput(std::vector<std::string> arguments) {
 }  // namespace
 
 std::optional<std::string> SystemFacts::environment(const std::string& name) {
-  const char* value = std::getenv(name.c_str());
+  // Read while the doctor runs alone: nothing in the program sets the environment.
+  const char* value = std::getenv(name.c_str());  // NOLINT(concurrency-mt-unsafe)
   if (value == nullptr || value[0] == '\0') return std::nullopt;
   return value;
 }
@@ -172,7 +174,11 @@ LayoutFacts SystemFacts::keyboardLayout(BackendKind backend) {
     if (auto names = namedUInputLayout("", environment, kSystemKeyboardFile)) {
       table = compileLayout(*names, facts.error);
       facts.layout = describeLayout(*names) + " (from " + names->source + ")";
-    } else if (table = followed.emplace(*compositor, gnomeInputSource).current(); table) {
+    } else if (table = followed.emplace(*compositor, environment.currentDesktop &&
+                                           environment.currentDesktop->find("GNOME") !=
+                                               std::string::npos
+                                       ? DesktopLayoutRecord(gnomeInputSource)
+                                       : DesktopLayoutRecord()).current(); table) {
       facts.layout = table->name() + " (from the Wayland compositor, " + followed->groupSource() + ")";
     }
     const std::string layoutLater =

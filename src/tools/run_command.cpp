@@ -162,12 +162,16 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   signal(SIGPIPE, SIG_IGN);
 
   std::string error;
+  // The environment is read at start, before the reader thread, and nothing sets it.
+  // NOLINTBEGIN(concurrency-mt-unsafe)
   std::optional<BackendKind> kind =
       options.backend.empty()
           ? chooseBackend(std::getenv("QUILLMOTE_BACKEND"), std::getenv("DISPLAY"),
                           std::getenv("WAYLAND_DISPLAY"), error)
           : chooseBackend(options.backend.c_str(), nullptr, nullptr, error);
   std::optional<bool> keyPositions = keyPositionsRequested(std::getenv("QUILLMOTE_KEYS"), error);
+  const char* display = std::getenv("DISPLAY");
+  // NOLINTEND(concurrency-mt-unsafe)
   if (!kind || !keyPositions) {
     err << "quillmote-cli run: " << error << '\n';
     return 2;
@@ -227,7 +231,6 @@ int runTranslation(const RunOptions& options, std::ostream& out, std::ostream& e
   session.stop();
   if (ended == Woken::kDisplayGone) {
     // Whatever was held went with the server: there is nothing left to release.
-    const char* display = std::getenv("DISPLAY");
     err << "quillmote-cli run: the X server of display " << (display ? display : "")
         << " went away; translation stopped and the serial line restored.\n";
     return kDisplayGoneStatus;

@@ -14,6 +14,8 @@
 #include <set>
 #include <sstream>
 
+#include "monitor/monitor_lines.h"
+#include "monitor/monitor_tap.h"
 #include "platform/key_code_translation.h"
 #include "platform/trace_event_services.h"
 #include "support/interpreter_harness.h"
@@ -126,6 +128,34 @@ struct GoldenFeed final : ByteSource, TokenObserver {
   std::string pending;
 };
 
+// The monitor's lines for a stream on a fresh interpreter, byte lines and the events' comments
+// left out, " | " between them.
+std::string monitorLines(const std::string& stream) {
+  struct Kept final : MonitorSink {
+    void take(const MonitorRecord* records, std::size_t count) override {
+      kept.insert(kept.end(), records, records + count);
+    }
+    std::vector<MonitorRecord> kept;
+  } sink;
+  std::ostringstream traced;
+  TraceEventServices trace(traced, ScreenSize{}, GlobalMousePoint{});
+  MonitorTap tap(trace);
+  tap.attach(&sink);
+  Interpreter interpreter(tap);
+  interpreter.setTokenObserver(&tap);
+  MemoryByteSource source(stream);
+  interpreter.do_quillmote(source);
+  MonitorLines words;
+  std::vector<std::string> lines;
+  for (const MonitorRecord& record : sink.kept) words.add(record, lines);
+  std::string shown;
+  for (const std::string& line : lines) {
+    if (line.starts_with("byte ")) continue;
+    shown += (shown.empty() ? "" : " | ") + line.substr(0, line.find("  #"));
+  }
+  return shown;
+}
+
 // Expected and actual events side by side, one a line, "!" where they differ.
 std::string sideBySide(const std::string& expected, const std::string& actual) {
   auto words = [](const std::string& text) {
@@ -180,7 +210,9 @@ int runCase(GoldenCase c) {
   }
   EXPECT_EQ(checked.brokenPromises(), std::vector<std::string>{});
   if (c.expected == "*") return interpreter.bufferCapacity();  // the promises alone
-  const std::string& actual = c.options.count("timeline") ? timeline : events;
+  const std::string actual = c.options.count("monitor")    ? monitorLines(bytes(c.stream))
+                             : c.options.count("timeline") ? timeline
+                                                           : events;
   if (actual != c.expected) ADD_FAILURE() << sideBySide(c.expected, actual);
   EXPECT_STREQ(startConditionName(interpreter.startCondition()), c.options["after"].c_str());
   std::string down;  // "shift:3,option:5": every key whose state word is not 0, ascending

@@ -9,6 +9,7 @@
 #include "platform/uinput/uinput_event_services.h"
 #include "support/child_process.h"
 #include "support/pseudo_terminal.h"
+#include "support/wait.h"
 #include "support/xvfb_server.h"
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
 #include <X11/XKBlib.h>
@@ -53,15 +54,15 @@ TEST(UInputChoices, layout_and_pointer_come_from_the_first_place_that_says) {
     DesktopBox desktop;
     std::optional<PointerMode> pointer;
   } cases[] = {
-      {"", {std::nullopt, "wayland-0", std::nullopt}, nullptr, std::nullopt, known,
+      {"", {std::nullopt, "wayland-0", std::nullopt, {}}, nullptr, std::nullopt, known,
        PointerMode::kAbsolute},
-      {"fr", {"de", "wayland-0", "relative"}, "the --layout option", std::nullopt, known,
+      {"fr", {"de", "wayland-0", "relative", {}}, "the --layout option", std::nullopt, known,
        PointerMode::kRelative},
-      {"", {"de", "wayland-0", "absolute"}, "QUILLMOTE_LAYOUT", PointerMode::kRelative, known,
+      {"", {"de", "wayland-0", "absolute", {}}, "QUILLMOTE_LAYOUT", PointerMode::kRelative, known,
        PointerMode::kRelative},
-      {"", {std::nullopt, std::nullopt, std::nullopt}, "the default", PointerMode::kAbsolute,
+      {"", {std::nullopt, std::nullopt, std::nullopt, {}}, "the default", PointerMode::kAbsolute,
        unknown, PointerMode::kRelative},
-      {"", {std::nullopt, std::nullopt, "sideways"}, "the default", std::nullopt, known,
+      {"", {std::nullopt, std::nullopt, "sideways", {}}, "the default", std::nullopt, known,
        std::nullopt},
   };
   for (const Case& c : cases) {
@@ -76,7 +77,6 @@ TEST(UInputChoices, layout_and_pointer_come_from_the_first_place_that_says) {
 // Per stop signal, a run whose last commands leave a key and a button down. XTest keys outlive
 // their client: only the release at exit lets them up, and the application hears it.
 TEST(XTestBackend, an_application_hears_the_right_keys_and_a_stop_signal_leaves_none_down) {
-  constexpr std::chrono::seconds kPatience{5};  // bounds waits, generous for sanitizer builds
   // A shifted and an unshifted character (every character is checked on every layout below).
   std::string stream = "a~";
   std::vector<std::string> expected = {"down a",          "up a",          "down Shift_L",

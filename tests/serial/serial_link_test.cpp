@@ -22,18 +22,13 @@
 #include "support/live_trace.h"
 #include "support/pseudo_terminal.h"
 #include "support/recording_alerts.h"
+#include "support/wait.h"
 
 namespace quillmote::test {
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-bool waitUntil(auto condition) {
-  auto deadline = std::chrono::steady_clock::now() + 5s;  // bounds the wait
-  while (!condition() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-  return condition();
-}
 
 std::set<std::string> entriesOf(const char* directory) {
   std::set<std::string> names;

@@ -12,8 +12,6 @@
 namespace quillmote::test {
 namespace {
 
-using namespace std::chrono_literals;
-
 struct Announcements final : DeviceMonitor {
   int descriptor() const override { return -1; }
   std::optional<DeviceEvent> nextEvent() override {
@@ -69,12 +67,9 @@ TEST(UnplugWatch, answers_each_timed_case_step_by_step) {
         hungUp |= word == "hangup";
         if (word == "gone" || word == "null" || word == "zero") std::filesystem::remove(port);
         if (word == "null" || word == "zero") std::filesystem::create_symlink("/dev/" + word, port);
-        if (word == "removed" || word == "added") {
-          announcements.waiting.push_back(
-              {word == "added" ? DeviceEvent::Kind::kAdded : DeviceEvent::Kind::kRemoved,
-               port.string(),
-               {}});
-        }
+        using enum DeviceEvent::Kind;
+        if (word == "removed") announcements.waiting.push_back({kRemoved, port.string(), {}});
+        if (word == "added") announcements.waiting.push_back({kAdded, port.string(), {}});
         if (word.starts_with('+')) now += std::chrono::milliseconds(std::stoi(word.substr(1)));
       }
       const char* answers[] = {"-", "stop", "start"};

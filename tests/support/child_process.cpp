@@ -10,19 +10,13 @@
 #include <system_error>
 #include <thread>
 
+#include "support/wait.h"
+
 extern char** environ;
 
 namespace quillmote::test {
 
 using namespace std::chrono;
-
-// Neither a file that grows nor a child that ends wakes a thread: look every few milliseconds.
-static bool waitUntil(const auto& done, milliseconds timeout) {
-  for (auto deadline = steady_clock::now() + timeout; !done(); std::this_thread::sleep_for(5ms)) {
-    if (steady_clock::now() >= deadline) return false;
-  }
-  return true;
-}
 
 // Delegates, so that a throw from the body runs the destructor, which cleans up.
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,

@@ -14,6 +14,7 @@
 #include "tools/ports_command.h"
 #include "support/pseudo_terminal.h"
 #include "support/scripted_devices.h"
+#include "support/wait.h"
 #include "support/xvfb_server.h"
 
 namespace quillmote {
@@ -21,8 +22,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::kPatience;
 
-constexpr auto kPatience = 5s;  // generous for sanitizer builds: it bounds waits only
 const std::string kDemo = QUILLMOTE_EXAMPLES_DIR "/demo";
 
 ChildProcess cli(std::vector<std::string> args, const std::string& input = "") {

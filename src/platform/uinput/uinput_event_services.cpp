@@ -9,7 +9,7 @@
 
 #include <array>
 #include <chrono>
-#include <cstring>
+#include <system_error>
 
 #include "platform/key_code_translation.h"
 #include "platform/uinput/device_opened.h"
@@ -29,7 +29,7 @@ constexpr int kFarMotion = 65535;
 
 std::string accessAdvice(const char* uinputPath, int error) {
   std::string advice = std::string("cannot create the virtual keyboard and mouse through ") +
-                       uinputPath + ": " + std::strerror(error) + ". ";
+                       uinputPath + ": " + std::generic_category().message(error) + ". ";
   if (error == ENOENT || error == ENODEV) {
     return advice + "Load the uinput module (sudo modprobe uinput; to load it at every boot, "
                     "add the line uinput to /etc/modules-load.d/uinput.conf).";
@@ -71,7 +71,7 @@ struct UInputEventServices::Device {
     int created = libevdev_uinput_create_from_device(description, uinput, &device);
     if (created != 0) {
       error = std::string("cannot create the virtual device \"") +
-              libevdev_get_name(description) + "\": " + std::strerror(-created) + ".";
+              libevdev_get_name(description) + "\": " + std::generic_category().message(-created) + ".";
       return false;
     }
     return true;
@@ -92,7 +92,7 @@ struct UInputEventServices::Pointer {
   PointerMode mode = PointerMode::kRelative;
   DesktopBox area;  // absolute: the box the axes span, one step a logical pixel
   GlobalMousePoint position{};
-  std::array<bool, 3> postedButtons{};
+  ButtonFlags postedButtons{};
   std::array<int, 2> postedAxes{};  // absolute: what the device last said (0 when new)
 
   static std::unique_ptr<Pointer> create(const char* uinputPath, PointerMode mode,
@@ -159,12 +159,10 @@ struct UInputEventServices::Pointer {
     position = target;
   }
 
-  void pressButtons(const std::array<bool, 3>& buttons) {
-    for (int i = 0; i < 3; ++i) {
-      if (buttons[i] == postedButtons[i]) continue;
-      device.emit(EV_KEY, kButtons[i], buttons[i] ? 1 : 0);
-      postedButtons[i] = buttons[i];
-    }
+  void pressButtons(const ButtonFlags& buttons) {
+    postButtonChanges(postedButtons, buttons, [this](std::size_t i, bool down) {
+      device.emit(EV_KEY, kButtons[i], down ? 1 : 0);
+    });
   }
 };
 
@@ -192,7 +190,7 @@ std::unique_ptr<UInputEventServices> UInputEventServices::open(const char* uinpu
     while (shown.compositor->keymapsReceived() == 0 && std::chrono::steady_clock::now() < deadline) {
       shown.compositor->readAnnouncements(std::chrono::milliseconds(50));
     }
-    services->compositorLayout_ = std::make_unique<CompositorLayout>(*shown.compositor, gnomeInputSource);
+    services->compositorLayout_ = std::make_unique<CompositorLayout>(*shown.compositor, shown.layoutRecord);
   }
   services->keyboardDevice_ = std::move(keyboard);
   services->pointer_ = std::move(pointer);
@@ -256,7 +254,7 @@ bool UInputEventServices::replacePointer(PointerMode mode, DesktopBox area) {
   if (!replacement) return false;
   replacement->position = replacement->confine(Point{static_cast<float>(pointer_->position.h),
                                                      static_cast<float>(pointer_->position.v)});
-  const std::array<bool, 3> held = pointer_->postedButtons;
+  const ButtonFlags held = pointer_->postedButtons;
   pointer_ = std::move(replacement);
   waitUntilOpened({pointer_->device.node()}, kOpenPatience);
   pointer_->pressButtons(held);

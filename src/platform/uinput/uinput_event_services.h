@@ -36,6 +36,9 @@ struct UInputDesktop {
   std::unique_ptr<WaylandDesktop> compositor;
   // The desktop's size where no compositor tells it (the desktop program's screens).
   std::optional<DesktopBox> size;
+  // Where the compositor does not say which group of its keymap is active, the desktop's
+  // own record of the layout in use, if it keeps one.
+  DesktopLayoutRecord layoutRecord;
   // Absolute needs a size; without one the pointer is relative whatever this says.
   PointerMode pointer = PointerMode::kAbsolute;
 };

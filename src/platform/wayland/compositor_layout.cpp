@@ -4,7 +4,6 @@
 #include <gio/gio.h>
 #include <xkbcommon/xkbcommon.h>
 
-#include <cstdlib>
 #include <cstring>
 
 namespace quillmote {
@@ -111,8 +110,6 @@ std::string CompositorLayout::groupSource() const {
 }
 
 std::optional<std::string> gnomeInputSource() {
-  const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
-  if (desktop == nullptr || std::strstr(desktop, "GNOME") == nullptr) return std::nullopt;
   GSettingsSchemaSource* schemas = g_settings_schema_source_get_default();
   GSettingsSchema* schema =
       schemas ? g_settings_schema_source_lookup(schemas, "org.gnome.desktop.input-sources", TRUE)

@@ -62,7 +62,7 @@ class CompositorLayout {
 };
 
 // GNOME's record: the first of its most recently used input sources, when that is a
-// keyboard layout. Nothing outside GNOME.
+// keyboard layout; nothing where GNOME's settings are not installed.
 std::optional<std::string> gnomeInputSource();
 
 }  // namespace quillmote

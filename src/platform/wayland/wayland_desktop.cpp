@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <list>
+#include <system_error>
 
 #include "xdg-output-unstable-v1-client-protocol.h"
 
@@ -164,9 +165,9 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::connect(const char* displayName,
                                                         std::string& error) {
   wl_display* display = wl_display_connect(displayName);
   if (display == nullptr) {
-    const char* shown = displayName ? displayName : std::getenv("WAYLAND_DISPLAY");
-    error = std::string("cannot connect to the Wayland compositor \"") + (shown ? shown : "") +
-            "\": " + std::strerror(errno) + ".";
+    error = std::string("cannot connect to the Wayland compositor \"") +
+            (displayName ? displayName : "") + "\": " + std::generic_category().message(errno) +
+            ".";
     return nullptr;
   }
   std::unique_ptr<WaylandDesktop> desktop(new WaylandDesktop());

@@ -11,7 +11,7 @@
 
 #include "platform/layout/layout_table.h"
 
-struct _XDisplay;
+struct _XDisplay;  // NOLINT(bugprone-reserved-identifier): Xlib's own name for Display
 struct xkb_context;
 struct xkb_keymap;
 

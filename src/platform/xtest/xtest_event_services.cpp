@@ -166,12 +166,10 @@ void XTestEventServices::postMouseEvent(Point position, bool updateMouseCursorPo
     XTestFakeMotionEvent(display_, DefaultScreen(display_), toPointerField(position.x),
                          toPointerField(position.y), CurrentTime);
   }
-  const bool buttons[3] = {leftButton, rightButton, thirdButton};
-  for (int i = 0; i < 3; ++i) {
-    if (buttons[i] == postedButtons_[i] || gone()) continue;
-    XTestFakeButtonEvent(display_, kXButtons[i], buttons[i] ? True : False, CurrentTime);
-    postedButtons_[i] = buttons[i];
-  }
+  postButtonChanges(postedButtons_, {leftButton, rightButton, thirdButton},
+                    [this](std::size_t i, bool down) {
+                      if (!gone()) XTestFakeButtonEvent(display_, kXButtons[i], down, CurrentTime);
+                    });
   if (!gone()) XFlush(display_);
 }
 

@@ -12,7 +12,7 @@
 #include "platform/layout/layout_keyboard.h"
 #include "platform/xtest/server_layout.h"
 
-struct _XDisplay;
+struct _XDisplay;  // NOLINT(bugprone-reserved-identifier): Xlib's own name for Display
 
 namespace quillmote {
 
@@ -67,7 +67,7 @@ class XTestEventServices final : public EventServices, private KeySink {
   bool keyPositions_ = true;
   LayoutKeyboard keyboard_{*this};
   // The button states of the last post: only a change becomes a button event.
-  std::array<bool, 3> postedButtons_{};
+  ButtonFlags postedButtons_{};
   std::bitset<256> keysDown_;  // by X key code, for lending only codes that are up
   // Where the last warp put the pointer, confined to the root window, until a post with
   // the update flag moves the real one. XWarpPointer would send motion to applications.
