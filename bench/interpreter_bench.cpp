@@ -239,11 +239,12 @@ BENCHMARK(BM_MixedCommandsMonitored)->Unit(benchmark::kMillisecond);
 // ESC, a key name of N letters that no key has, and its period: every byte must cost the
 // same whatever the name's length, so ten times the letters take ten times the time.
 void BM_LongUnknownName(benchmark::State& state) {
-  const std::string stream = "\033" + std::string(static_cast<std::size_t>(state.range(0)), 'x') + ".";
+  const std::string stream =
+      "\033" + std::string(static_cast<std::size_t>(state.range(0)), 'x') + ".";
   runInterpreter(state, stream);
   state.counters["ns_per_letter"] = benchmark::Counter(
-      static_cast<double>(state.range(0)), benchmark::Counter::kIsIterationInvariantRate |
-                                               benchmark::Counter::kInvert);
+      static_cast<double>(state.range(0)),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_LongUnknownName)->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 

@@ -17,8 +17,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,7 +55,6 @@ class TimingEvents final : public EventServices {
   std::atomic<long> presses{0};
   std::atomic<Clock::rep> arrivedAt{0};
 };
-
 
 class NoRegistry final : public quillmote::SerialRegistry {
  public:
@@ -100,10 +99,11 @@ std::vector<double> latencies(int device, TimingEvents& events, int bytes) {
 }
 
 void printLatencies(const char* how, const std::vector<double>& measured) {
-  std::printf("byte to event latency %s over %zu bytes: median %.1f us, 99th percentile %.1f us, "
-              "max %.1f us\n",
-              how, measured.size(), percentile(measured, 0.5), percentile(measured, 0.99),
-              percentile(measured, 1.0));
+  std::printf(
+      "byte to event latency %s over %zu bytes: median %.1f us, 99th percentile %.1f us, "
+      "max %.1f us\n",
+      how, measured.size(), percentile(measured, 0.5), percentile(measured, 0.99),
+      percentile(measured, 1.0));
 }
 
 // The same line measured without the monitor and then with its queue attached and drained
@@ -162,8 +162,8 @@ void measureLatencyAndStop(int bytes, int stops) {
   serial.closeSerialPortWithDescriptor(fd);
   close(line.port);
   close(line.device);
-  std::printf("stop handshake on an idle line over %d stops: median %.1f ms, max %.1f ms\n",
-              stops, percentile(stopTimes, 0.5), percentile(stopTimes, 1.0));
+  std::printf("stop handshake on an idle line over %d stops: median %.1f ms, max %.1f ms\n", stops,
+              percentile(stopTimes, 0.5), percentile(stopTimes, 1.0));
 }
 
 // User plus system CPU time of a process, in seconds.
@@ -191,9 +191,15 @@ bool measureRunCpu(const char* cli, int seconds, bool reconnect) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const char* argv[] = {cli,       "run",   "--port",
-                        line.path.c_str(), "--baud", "9600",
-                        "--backend", "trace", reconnect ? "--reconnect" : nullptr,
+  const char* argv[] = {cli,
+                        "run",
+                        "--port",
+                        line.path.c_str(),
+                        "--baud",
+                        "9600",
+                        "--backend",
+                        "trace",
+                        reconnect ? "--reconnect" : nullptr,
                         nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, cli, &actions, nullptr, const_cast<char**>(argv), environ) != 0) {
@@ -215,12 +221,12 @@ bool measureRunCpu(const char* cli, int seconds, bool reconnect) {
   int status = 0;
   waitpid(pid, &status, 0);
   close(line.port);
-  std::printf("quillmote-cli run%s CPU over %d s: idle line %.2f%% of a core, %s %.2f%% "
-              "of a core (exit status %d)\n",
-              reconnect ? " --reconnect" : "", seconds, 100.0 * idle / seconds,
-              reconnect ? "waiting for the unplugged device" : "hung-up line",
-              100.0 * hungUp / seconds,
-              WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  std::printf(
+      "quillmote-cli run%s CPU over %d s: idle line %.2f%% of a core, %s %.2f%% "
+      "of a core (exit status %d)\n",
+      reconnect ? " --reconnect" : "", seconds, 100.0 * idle / seconds,
+      reconnect ? "waiting for the unplugged device" : "hung-up line", 100.0 * hungUp / seconds,
+      WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -14,9 +14,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <stdexcept>
-#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,10 +25,10 @@
 #include "platform/xtest/xtest_event_services.h"
 #include "serial/reader_thread.h"
 #include "serial/serial.h"
-#include "tools/console_alerts.h"
 #include "support/child_process.h"
 #include "support/pseudo_terminal.h"
 #include "support/xvfb_server.h"
+#include "tools/console_alerts.h"
 
 // Last: Xlib's macros (None, Bool, Status) would break the headers above.
 #include <X11/Xlib.h>
@@ -40,7 +40,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kPatience = 30s;
-
 
 class NoRegistry final : public quillmote::SerialRegistry {
  public:
@@ -200,9 +199,11 @@ int main(int argc, char** argv) {
 
     // The same text on a layout where symbols sit on other keys, some behind AltGr.
     auto setLayout = [&](const char* layout) {
-      quillmote::test::ChildProcess setxkbmap({"setxkbmap", "-display", server.displayName(), layout});
+      quillmote::test::ChildProcess setxkbmap(
+          {"setxkbmap", "-display", server.displayName(), layout});
       if (setxkbmap.waitForExit(kPatience) != "exit 0") {
-        throw std::runtime_error(std::string("setxkbmap ") + layout + ": " + setxkbmap.errorOutput());
+        throw std::runtime_error(std::string("setxkbmap ") + layout + ": " +
+                                 setxkbmap.errorOutput());
       }
     };
     std::vector<double> german;

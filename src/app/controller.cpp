@@ -3,7 +3,6 @@
 
 #include <QSettings>
 #include <QString>
-
 #include <iterator>
 
 namespace quillmote {
@@ -61,8 +60,8 @@ Controller::Controller(ControllerParts parts)
   lookTimer.setInterval(kLookIntervalMilliseconds);
   QObject::connect(&lookTimer, &QTimer::timeout, &lookTimer, [this] { lookAtDevice(); });
   if (parts.deviceMonitor != nullptr && parts.deviceMonitor->descriptor() >= 0) {
-    announcements = std::make_unique<QSocketNotifier>(parts.deviceMonitor->descriptor(),
-                                                      QSocketNotifier::Read);
+    announcements =
+        std::make_unique<QSocketNotifier>(parts.deviceMonitor->descriptor(), QSocketNotifier::Read);
     QObject::connect(announcements.get(), &QSocketNotifier::activated, announcements.get(),
                      [this] { lookAtDevice(); });
   }

@@ -3,19 +3,18 @@
 
 #include <QSocketNotifier>
 #include <QTimer>
-
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/check_mark.h"
+#include "app/preferences_window.h"
 #include "interpreter/interpreter.h"
 #include "platform/alerts.h"
 #include "serial/line_speeds.h"
 #include "session/translation_session.h"
-#include "app/check_mark.h"
-#include "app/preferences_window.h"
 
 class QSettings;
 

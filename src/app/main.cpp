@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 // quillmote: the desktop program.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QTimer>
-
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -72,9 +71,9 @@ int main(int argc, char** argv) {
   // The environment is read here only, before any thread of ours runs and with nothing
   // that sets it.
   // NOLINTBEGIN(concurrency-mt-unsafe)
-  std::optional<quillmote::BackendKind> kind = quillmote::chooseBackend(
-      std::getenv("QUILLMOTE_BACKEND"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
-      error);
+  std::optional<quillmote::BackendKind> kind =
+      quillmote::chooseBackend(std::getenv("QUILLMOTE_BACKEND"), std::getenv("DISPLAY"),
+                               std::getenv("WAYLAND_DISPLAY"), error);
   std::optional<bool> keyPositionsForced =
       quillmote::keyPositionsRequested(std::getenv("QUILLMOTE_KEYS"), error);
   // NOLINTEND(concurrency-mt-unsafe)

@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "app/main_window.h"
 
-#include <QApplication>
 #include <QAccessible>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QTime>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QTime>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/controller.h"
@@ -19,8 +19,9 @@
 namespace quillmote {
 
 QString aboutText() {
-  return QString("Quillmote %1\n\nLets a device on a serial port act as the computer's "
-                 "keyboard and mouse.\n\nContact: %2")
+  return QString(
+             "Quillmote %1\n\nLets a device on a serial port act as the computer's "
+             "keyboard and mouse.\n\nContact: %2")
       .arg(QUILLMOTE_VERSION, kDeveloperContactAddress);
 }
 
@@ -167,7 +168,8 @@ void MainWindow::setMonitorWindow(QWidget* monitor) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == monitorWindow_ && (event->type() == QEvent::Hide || event->type() == QEvent::Show)) {
+  if (watched == monitorWindow_ &&
+      (event->type() == QEvent::Hide || event->type() == QEvent::Show)) {
     monitor_->setChecked(event->type() == QEvent::Show);
   }
   return QMainWindow::eventFilter(watched, event);
@@ -186,9 +188,8 @@ void MainWindow::showStatus() {
                .arg(QString::fromStdString(controller_->portPath().value_or("")));
   } else {
     text = QString("Stopped. Port: %1, %2 bit/s")
-               .arg(controller_->portPath()
-                        ? QString::fromStdString(*controller_->portPath())
-                        : QString("unspecified"))
+               .arg(controller_->portPath() ? QString::fromStdString(*controller_->portPath())
+                                            : QString("unspecified"))
                .arg(controller_->rate());
   }
   if (status_->text() != text) {

@@ -6,7 +6,6 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QSystemTrayIcon>
-
 #include <functional>
 
 #include "interpreter/held_set.h"

@@ -7,7 +7,6 @@
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
-
 #include <vector>
 
 #include "interpreter/interpreter.h"
@@ -21,8 +20,9 @@ namespace quillmote {
 // events posted, in the same lines as `quillmote-cli run --echo`. Shown, it attaches a
 // bounded queue to the tap, makes the tap the interpreter's observer, and drains the queue a
 // few times a second; the reader thread only stores small records, and this window makes
-// them into words. Hidden, it takes both away, and the reader thread makes no records. Pause holds the view still (lines that come
-// meanwhile are shown on resume); Clear empties it. The last kKeptLines lines are kept.
+// them into words. Hidden, it takes both away, and the reader thread makes no records. Pause holds
+// the view still (lines that come meanwhile are shown on resume); Clear empties it. The last
+// kKeptLines lines are kept.
 class MonitorWindow final : public QWidget {
  public:
   static constexpr int kKeptLines = 5000;

@@ -6,8 +6,8 @@
 namespace quillmote {
 
 // The preferences window as the controller sees it: a one-column radio matrix of rates,
-// a pop-up of ports, check boxes for plain key positions and a relative pointer, and a modal loop that OK and
-// Cancel end. The widgets only show and report; every decision is the controller's.
+// a pop-up of ports, check boxes for plain key positions and a relative pointer, and a modal loop
+// that OK and Cancel end. The widgets only show and report; every decision is the controller's.
 class PreferencesWindow {
  public:
   virtual ~PreferencesWindow() = default;

@@ -7,12 +7,18 @@ namespace quillmote {
 
 const char* startConditionName(StartCondition condition) {
   switch (condition) {
-    case StartCondition::INITIAL: return "INITIAL";
-    case StartCondition::COMMAND: return "COMMAND";
-    case StartCondition::LOCK_LIST: return "LOCK_LIST";
-    case StartCondition::COMBINE_LIST: return "COMBINE_LIST";
-    case StartCondition::HOLD_LIST: return "HOLD_LIST";
-    case StartCondition::MOUSE_BUTTON: return "MOUSE_BUTTON";
+    case StartCondition::INITIAL:
+      return "INITIAL";
+    case StartCondition::COMMAND:
+      return "COMMAND";
+    case StartCondition::LOCK_LIST:
+      return "LOCK_LIST";
+    case StartCondition::COMBINE_LIST:
+      return "COMBINE_LIST";
+    case StartCondition::HOLD_LIST:
+      return "HOLD_LIST";
+    case StartCondition::MOUSE_BUTTON:
+      return "MOUSE_BUTTON";
   }
   return "?";
 }

@@ -33,8 +33,7 @@ class KeyTables {
   // then a one-byte word in the character table, keeping its case. Returns 1 and sets
   // both outputs when recognised; returns 0 and leaves them untouched otherwise (a
   // one-byte word whose character has no entry is not recognised).
-  int escape_word(const char* word, std::int32_t& keyCode,
-                  std::int32_t& modifierFlags) const;
+  int escape_word(const char* word, std::int32_t& keyCode, std::int32_t& modifierFlags) const;
 
   // Key code in the low byte, flags (shift, control only) in the high byte.
   std::uint16_t characterEntry(unsigned char byte) const { return USKeyCodes[byte]; }

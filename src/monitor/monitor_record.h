@@ -11,14 +11,14 @@ namespace quillmote {
 // turning it into words happens on the reader's side (monitor_lines.h).
 struct MonitorRecord {
   enum class Kind : std::uint8_t {
-    kByte,     // a byte arrived: `value`
-    kWaiting,  // the scanner asks for a byte while `length` bytes wait undecided
+    kByte,        // a byte arrived: `value`
+    kWaiting,     // the scanner asks for a byte while `length` bytes wait undecided
     kToken,       // the scanner took a command in start condition `value`: `length` bytes,
                   // the first in `text`
     kActionDone,  // its action is done, leaving the start condition `value`
-    kKey,      // key `keyCode` went down (`down`) or up
-    kMouse,    // a mouse post at x, y; `update`, `buttons` (bit 0 left, 1 right, 2 third)
-    kWarp,     // the pointer was warped to x, y
+    kKey,         // key `keyCode` went down (`down`) or up
+    kMouse,       // a mouse post at x, y; `update`, `buttons` (bit 0 left, 1 right, 2 third)
+    kWarp,        // the pointer was warped to x, y
   };
   static constexpr int kTextSize = 20;  // longer than any key name, so a name stays whole
 

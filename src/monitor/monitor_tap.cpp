@@ -20,8 +20,8 @@ void MonitorTap::postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode
 void MonitorTap::postMouseEvent(Point position, bool updateMouseCursorPosition,
                                 std::uint32_t buttonCount, bool leftButton, bool rightButton,
                                 bool thirdButton) {
-  events_.postMouseEvent(position, updateMouseCursorPosition, buttonCount, leftButton,
-                         rightButton, thirdButton);
+  events_.postMouseEvent(position, updateMouseCursorPosition, buttonCount, leftButton, rightButton,
+                         thirdButton);
   if (sink()) {
     MonitorRecord record;
     record.kind = MonitorRecord::Kind::kMouse;

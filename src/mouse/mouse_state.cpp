@@ -9,8 +9,7 @@ Point MouseState::mouse_position() {
 }
 
 void MouseState::mouse_post() {
-  events().postMouseEvent(MousePos, false, 3, MBState[0] != 0, MBState[1] != 0,
-                         MBState[2] != 0);
+  events().postMouseEvent(MousePos, false, 3, MBState[0] != 0, MBState[1] != 0, MBState[2] != 0);
 }
 
 void MouseState::mouse_warp() {
@@ -21,8 +20,7 @@ void MouseState::mouse_warp() {
   events().warpMouseCursorPosition(MousePos);
   MousePos = mouse_position();
   events().warpMouseCursorPosition(start);
-  events().postMouseEvent(MousePos, true, 3, MBState[0] != 0, MBState[1] != 0,
-                         MBState[2] != 0);
+  events().postMouseEvent(MousePos, true, 3, MBState[0] != 0, MBState[1] != 0, MBState[2] != 0);
 }
 
 }  // namespace quillmote

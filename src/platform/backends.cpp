@@ -13,9 +13,12 @@ namespace quillmote {
 
 const char* backendName(BackendKind kind) {
   switch (kind) {
-    case BackendKind::kXTest: return "xtest";
-    case BackendKind::kUInput: return "uinput";
-    case BackendKind::kTrace: return "trace";
+    case BackendKind::kXTest:
+      return "xtest";
+    case BackendKind::kUInput:
+      return "uinput";
+    case BackendKind::kTrace:
+      return "trace";
   }
   return "?";
 }
@@ -38,7 +41,8 @@ std::optional<BackendKind> chooseBackend(const char* requested, const char* disp
 std::optional<bool> keyPositionsRequested(const char* value, std::string& error) {
   if (value == nullptr || value[0] == '\0' || std::strcmp(value, "symbols") == 0) return false;
   if (std::strcmp(value, "positions") == 0) return true;
-  error = std::string("QUILLMOTE_KEYS=") + value + " is not a way to mean keys; use symbols "
+  error = std::string("QUILLMOTE_KEYS=") + value +
+          " is not a way to mean keys; use symbols "
           "(type what a US keyboard types, on any layout) or positions.";
   return std::nullopt;
 }
@@ -67,7 +71,8 @@ std::optional<PointerMode> pointerModeNamed(const std::string& value, const std:
   for (PointerMode mode : {PointerMode::kAbsolute, PointerMode::kRelative}) {
     if (value == pointerModeName(mode)) return mode;
   }
-  error = origin + " " + value + " is not a way to move the pointer; use absolute (to the "
+  error = origin + " " + value +
+          " is not a way to move the pointer; use absolute (to the "
           "exact spot) or relative (by steps, for use beside another mouse).";
   return std::nullopt;
 }
@@ -94,8 +99,10 @@ void startUInput(StartedBackend& started, const KeyboardChoice& keys, const Poin
   if (environment.waylandDisplay) {
     desktop.compositor = WaylandDesktop::connect(environment.waylandDisplay->c_str(), unreachable);
   }
-  DesktopBox size = desktop.compositor ? desktop.compositor->desktop() : desktop.size.value_or(DesktopBox{});
-  std::optional<PointerMode> mode = choosePointerMode(pointer.mode, environment, size, started.error);
+  DesktopBox size =
+      desktop.compositor ? desktop.compositor->desktop() : desktop.size.value_or(DesktopBox{});
+  std::optional<PointerMode> mode =
+      choosePointerMode(pointer.mode, environment, size, started.error);
   if (!mode) return;
   desktop.pointer = *mode;
   // Without a compositor to ask, the layout is named or assumed.
@@ -108,7 +115,8 @@ void startUInput(StartedBackend& started, const KeyboardChoice& keys, const Poin
     started.error.clear();
   }
   // GNOME alone keeps a record of the input source in use that others may read.
-  if (environment.currentDesktop && environment.currentDesktop->find("GNOME") != std::string::npos) {
+  if (environment.currentDesktop &&
+      environment.currentDesktop->find("GNOME") != std::string::npos) {
     desktop.layoutRecord = gnomeInputSource;
   }
   auto uinput = UInputEventServices::open("/dev/uinput", std::move(desktop), started.error);
@@ -117,15 +125,14 @@ void startUInput(StartedBackend& started, const KeyboardChoice& keys, const Poin
     started.layout = describeLayout(*names) + " (from " + names->source + ")";
   } else {
     std::string fromCompositor = uinput->layoutDescription();
-    started.layout = fromCompositor.empty()
-                         ? "unknown: the Wayland compositor sent no keymap"
-                         : fromCompositor + " (from the Wayland compositor)";
+    started.layout = fromCompositor.empty() ? "unknown: the Wayland compositor sent no keymap"
+                                            : fromCompositor + " (from the Wayland compositor)";
   }
   DesktopBox area = uinput->pointerArea();
-  started.pointer = uinput->pointerMode() == PointerMode::kAbsolute
-                        ? "absolute over " + std::to_string(area.width) + "x" +
-                              std::to_string(area.height)
-                        : "relative";
+  started.pointer =
+      uinput->pointerMode() == PointerMode::kAbsolute
+          ? "absolute over " + std::to_string(area.width) + "x" + std::to_string(area.height)
+          : "relative";
   if (!unreachable.empty()) started.warnings = unreachable;
   uinput->setKeyPositions(keys.keyPositions);
   started.setKeyPositions = [services = uinput.get()](bool on) { services->setKeyPositions(on); };
@@ -143,8 +150,8 @@ StartedBackend startBackend(BackendKind kind, std::ostream& traceOut, const Keyb
   StartedBackend started;
   switch (kind) {
     case BackendKind::kXTest: {
-      auto xtest = XTestEventServices::open(nullptr, keys.keyPositions, started.error,
-                                            started.warnings);
+      auto xtest =
+          XTestEventServices::open(nullptr, keys.keyPositions, started.error, started.warnings);
       if (!xtest) break;
       started.layout = xtest->layoutDescription() + " (from the X server)";
       started.displayConnection = xtest->connectionDescriptor();
@@ -158,8 +165,7 @@ StartedBackend startBackend(BackendKind kind, std::ostream& traceOut, const Keyb
       startUInput(started, keys, pointer, environment);
       break;
     case BackendKind::kTrace: {
-      auto trace = std::make_unique<TraceEventServices>(traceOut, ScreenSize{},
-                                                        GlobalMousePoint{});
+      auto trace = std::make_unique<TraceEventServices>(traceOut, ScreenSize{}, GlobalMousePoint{});
       trace->setFlushEachLine(true);
       started.events = std::move(trace);
       break;

@@ -76,7 +76,7 @@ struct StartedBackend {
   std::unique_ptr<EventServices> events;  // nothing when it could not start
   std::string error;                      // why it could not start, and what to do
   std::string warnings;                   // started, but something will not work
-  std::string layout;  // the layout keys are typed for, and where that came from
+  std::string layout;                     // the layout keys are typed for, and where that came from
   std::string pointer;  // how the pointer moves: "absolute over 1280x720", "relative"
   // The xtest backend's connection to the X server, to watch for its hang-up (see
   // XTestEventServices::connectionDescriptor); -1 for the other backends.
@@ -90,9 +90,9 @@ struct StartedBackend {
 // Starts the backend; the trace backend prints to `traceOut`, a line at a time, and
 // always shows positions. The uinput backend types for the named layout, else the
 // compositor's; it fails when QUILLMOTE_POINTER names no mode.
-StartedBackend startBackend(BackendKind kind, std::ostream& traceOut,
-                            const KeyboardChoice& keys = {}, const PointerChoice& pointer = {},
-                            const DesktopEnvironment& environment =
-                                DesktopEnvironment::ofThisProcess());
+StartedBackend startBackend(
+    BackendKind kind, std::ostream& traceOut, const KeyboardChoice& keys = {},
+    const PointerChoice& pointer = {},
+    const DesktopEnvironment& environment = DesktopEnvironment::ofThisProcess());
 
 }  // namespace quillmote

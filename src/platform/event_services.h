@@ -53,15 +53,14 @@ class EventServices {
 
   // One key transition. `charCode` is always 0; `keyCode` is a US-layout virtual key
   // code; `keyDown` is 1 for a press, 0 for a release.
-  virtual void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode,
-                                 bool keyDown) = 0;
+  virtual void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) = 0;
 
   // The complete mouse state. With `updateMouseCursorPosition` the pointer moves to
   // `position`; a button flag that differs from the last post is delivered as a press
   // or release there. `buttonCount` is always 3; flags are left, right, third.
   virtual void postMouseEvent(Point position, bool updateMouseCursorPosition,
-                              std::uint32_t buttonCount, bool leftButton,
-                              bool rightButton, bool thirdButton) = 0;
+                              std::uint32_t buttonCount, bool leftButton, bool rightButton,
+                              bool thirdButton) = 0;
 
   // Moves the pointer without delivering an event; the platform confines it to the
   // displays.

@@ -9,9 +9,7 @@
 namespace quillmote {
 namespace {
 
-int confine(float value, int size) {
-  return std::clamp<int>(toPointerField(value), 0, size - 1);
-}
+int confine(float value, int size) { return std::clamp<int>(toPointerField(value), 0, size - 1); }
 
 }  // namespace
 
@@ -24,18 +22,16 @@ void TraceEventServices::endLine() {
   if (flushEachLine_) out_.flush();
 }
 
-void TraceEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode,
-                                           bool keyDown) {
+void TraceEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode, bool keyDown) {
   out_ << keyEventLine(keyCode, keyDown);
   endLine();
 }
 
 void TraceEventServices::postMouseEvent(Point position, bool updateMouseCursorPosition,
-                                        std::uint32_t, bool leftButton,
-                                        bool rightButton, bool thirdButton) {
+                                        std::uint32_t, bool leftButton, bool rightButton,
+                                        bool thirdButton) {
   if (updateMouseCursorPosition) moveSimulatedPointer(position);
-  out_ << mouseEventLine(position, updateMouseCursorPosition, leftButton, rightButton,
-                        thirdButton);
+  out_ << mouseEventLine(position, updateMouseCursorPosition, leftButton, rightButton, thirdButton);
   endLine();
 }
 

@@ -22,11 +22,9 @@ class TraceEventServices final : public EventServices {
  public:
   TraceEventServices(std::ostream& out, ScreenSize screen, GlobalMousePoint pointer);
 
-  void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode,
-                         bool keyDown) override;
-  void postMouseEvent(Point position, bool updateMouseCursorPosition,
-                      std::uint32_t buttonCount, bool leftButton, bool rightButton,
-                      bool thirdButton) override;
+  void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) override;
+  void postMouseEvent(Point position, bool updateMouseCursorPosition, std::uint32_t buttonCount,
+                      bool leftButton, bool rightButton, bool thirdButton) override;
   void warpMouseCursorPosition(Point position) override;
   GlobalMousePoint getGlobalMouse() override;
 

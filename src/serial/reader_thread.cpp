@@ -4,8 +4,8 @@
 #include <system_error>
 #include <thread>
 
-#include "serial/descriptor_byte_source.h"
 #include "interpreter/interpreter.h"
+#include "serial/descriptor_byte_source.h"
 
 namespace quillmote {
 
@@ -21,8 +21,7 @@ bool startReaderThread(Serial& serial, SerialThreadControl& control, int fileDes
   control.setFileDescriptorId(fileDescriptor);
   control.setExitWithFlag(false);
   try {
-    std::thread([&serial, &control] { serial.quillmoteWithThreadControl(control); })
-        .detach();
+    std::thread([&serial, &control] { serial.quillmoteWithThreadControl(control); }).detach();
   } catch (const std::system_error&) {
     // No thread will ever report done: say so, or the next stop would wait forever.
     control.allDone();

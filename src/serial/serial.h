@@ -23,9 +23,7 @@ inline constexpr int kSerialNoPath = 5;
 // The enumeration of RS-232-kind ports: yields entries one at a time, then none.
 class SerialIterator {
  public:
-  const SerialPortEntry* next() {
-    return next_ < entries.size() ? &entries[next_++] : nullptr;
-  }
+  const SerialPortEntry* next() { return next_ < entries.size() ? &entries[next_++] : nullptr; }
   std::vector<SerialPortEntry> entries;
 
  private:

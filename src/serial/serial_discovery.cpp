@@ -28,11 +28,14 @@ RegistryQuery queryInto(SerialRegistry& registry, SerialIterator& iterator) {
 int createSerialIterator(SerialRegistry& registry, SerialIterator& iterator) {
   RegistryQuery query = queryInto(registry, iterator);
   switch (query.failure) {
-    case RegistryFailure::kNone: break;
+    case RegistryFailure::kNone:
+      break;
     case RegistryFailure::kRegistry:
       std::printf("IOMasterPort returned %d\n", query.status);
       break;
-    case RegistryFailure::kMatching: std::printf("IOServiceMatching returned NULL\n"); break;
+    case RegistryFailure::kMatching:
+      std::printf("IOServiceMatching returned NULL\n");
+      break;
     case RegistryFailure::kMatchingServices:
       std::printf("IOServiceGetMatchingServices returned %d\n", query.status);
       break;
@@ -44,7 +47,8 @@ int createSerialIterator(SerialRegistry& registry, SerialIterator& iterator) {
 int Serial::getSerialIterator(SerialIterator& iterator) {
   RegistryQuery query = queryInto(registry_, iterator);
   switch (query.failure) {
-    case RegistryFailure::kNone: break;
+    case RegistryFailure::kNone:
+      break;
     case RegistryFailure::kRegistry:
       alerts_.criticalAlert("IOMasterPort returned " + std::to_string(query.status) + ".");
       break;
@@ -82,8 +86,7 @@ int Serial::listSerialPorts() {
   }
   while (const SerialPortEntry* entry = iterator.next()) {
     syslog(LOG_NOTICE, "ttyDevice [%s]  dialInDevice [%s]  callOutDevice [%s]\n",
-           entry->ttyDevice.c_str(), entry->dialinDevice.c_str(),
-           entry->calloutDevice.c_str());
+           entry->ttyDevice.c_str(), entry->dialinDevice.c_str(), entry->calloutDevice.c_str());
   }
   return 1;
 }

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 #include <string>
+#include <system_error>
 
 #include "serial/line_speeds.h"
 #include "serial/serial.h"

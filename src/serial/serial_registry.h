@@ -13,8 +13,8 @@ struct SerialPortEntry {
   // udev made one, since that names the device whatever tty number the kernel gives
   // it; else the device node.
   std::string dialinDevice;
-  std::string calloutDevice;  // the device node, "/dev/ttyUSB0" (Linux has one per line)
-  std::string model;          // for people, "FT232R USB UART"; empty when unknown
+  std::string calloutDevice;   // the device node, "/dev/ttyUSB0" (Linux has one per line)
+  std::string model;           // for people, "FT232R USB UART"; empty when unknown
   std::string serialNumber{};  // the device's own, "A9KZ3L2H"; empty when unknown
 };
 

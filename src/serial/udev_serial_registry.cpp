@@ -26,15 +26,14 @@ std::string textOrEmpty(const char* text) { return text ? text : ""; }
 // printed on its box more often than the vendor database's), read from sysfs, which
 // needs no udevd; else udev's database.
 std::string modelOf(udev_device* device) {
-  udev_device* usb =
-      udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
   if (usb != nullptr) {
     if (const char* product = udev_device_get_sysattr_value(usb, "product")) return product;
   }
   for (const char* property : {"ID_MODEL_FROM_DATABASE", "ID_MODEL"}) {
     if (const char* model = udev_device_get_property_value(device, property)) {
-      std::string vendor = textOrEmpty(
-          udev_device_get_property_value(device, "ID_VENDOR_FROM_DATABASE"));
+      std::string vendor =
+          textOrEmpty(udev_device_get_property_value(device, "ID_VENDOR_FROM_DATABASE"));
       return vendor.empty() ? model : vendor + " " + model;
     }
   }
@@ -45,8 +44,7 @@ std::string serialNumberOf(udev_device* device) {
   if (const char* serial = udev_device_get_property_value(device, "ID_SERIAL_SHORT")) {
     return serial;
   }
-  udev_device* usb =
-      udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
   return usb != nullptr ? textOrEmpty(udev_device_get_sysattr_value(usb, "serial")) : "";
 }
 
@@ -103,8 +101,8 @@ RegistryQuery UdevSerialRegistry::querySerialPorts() {
     std::string node = udev_device_get_devnode(device.get());
     std::string byId = byIdLinkOf(device.get());
     query.ports.push_back(SerialPortEntry{textOrEmpty(udev_device_get_sysname(device.get())),
-                                          byId.empty() ? node : byId, node,
-                                          modelOf(device.get()), serialNumberOf(device.get())});
+                                          byId.empty() ? node : byId, node, modelOf(device.get()),
+                                          serialNumberOf(device.get())});
   }
   return query;
 }

@@ -16,8 +16,8 @@ std::optional<dev_t> deviceAt(const std::string& path) {
 
 }  // namespace
 
-UnplugWatch::Step UnplugWatch::look(const std::string& portPath, bool running,
-                                    bool lineHungUp, Clock::time_point now) {
+UnplugWatch::Step UnplugWatch::look(const std::string& portPath, bool running, bool lineHungUp,
+                                    Clock::time_point now) {
   bool removed = false;
   if (monitor_ != nullptr) {
     // In order: a device pulled and plugged back between two looks ends as back.

@@ -30,8 +30,7 @@ class UnplugWatch {
   // One look at the announcements about `portPath`, at whether the running line hung
   // up, and at whether the path is there. kStopUnplugged comes only while `running`;
   // the watch then waits for the device, and kStartAgain comes only while it waits.
-  Step look(const std::string& portPath, bool running, bool lineHungUp,
-            Clock::time_point now);
+  Step look(const std::string& portPath, bool running, bool lineHungUp, Clock::time_point now);
 
   bool waiting() const { return waiting_; }
   // The port is not there yet at the start: wait for it as for an unplugged device.

@@ -119,13 +119,16 @@ void checkLayout(MachineFacts& facts, BackendKind backend, Findings& findings) {
   if (layout.layout.empty()) return;
   const std::string named = "keyboard layout " + layout.layout;
   if (positions.value_or(false)) {
-    findings.ok("QUILLMOTE_KEYS=positions: keys are pressed at their US keyboard positions, so "
-                "typed text comes out right only where the layout is US; the " + named);
+    findings.ok(
+        "QUILLMOTE_KEYS=positions: keys are pressed at their US keyboard positions, so "
+        "typed text comes out right only where the layout is US; the " +
+        named);
     return;
   }
   const bool uinput = backend == BackendKind::kUInput;
   std::string notTyped = uinput ? layout.notOnKeys : "";
-  std::erase_if(notTyped, [&](char c) { return layout.throughDeadKeys.find(c) != std::string::npos; });
+  std::erase_if(notTyped,
+                [&](char c) { return layout.throughDeadKeys.find(c) != std::string::npos; });
   const std::string otherLayout =
       uinput ? "; if the desktop uses another layout, name it: `export QUILLMOTE_LAYOUT=de` "
                "(or fr, us:dvorak, ...)"
@@ -156,8 +159,8 @@ void reportRefusedPort(MachineFacts& facts, const std::string& path, Findings& f
     }
     return;
   }
-  findings.fix(path + " refuses you (" + std::generic_category().message(EACCES) + "): `ls -l " + path +
-               "` shows who may open it");
+  findings.fix(path + " refuses you (" + std::generic_category().message(EACCES) + "): `ls -l " +
+               path + "` shows who may open it");
 }
 
 // An FTDI adapter holds received bytes until its latency timer runs out (16 ms unless
@@ -251,9 +254,8 @@ void checkUInput(MachineFacts& facts, bool needed, Findings& findings) {
 void checkConflictingServices(MachineFacts& facts, Findings& findings) {
   std::vector<std::string> processes = facts.processNames();
   bool brlttyRunning = contains(processes, "brltty");
-  bool brlttyInstalled =
-      dpkgSaysInstalled(facts, "brltty") ||
-      facts.fileExists("/usr/bin/brltty") || facts.fileExists("/bin/brltty");
+  bool brlttyInstalled = dpkgSaysInstalled(facts, "brltty") ||
+                         facts.fileExists("/usr/bin/brltty") || facts.fileExists("/bin/brltty");
   if (brlttyRunning || brlttyInstalled) {
     findings.fix(std::string("brltty is ") + (brlttyRunning ? "running" : "installed") +
                  ": it takes some USB serial adapters (CH341, CP210x, ...) for braille "

@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "tools/doctor_facts.h"
 
-#include "platform/layout/assumed_layout.h"
-#include "platform/xtest/xtest_event_services.h"
-
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -20,7 +17,9 @@
 #include <sstream>
 
 #include "platform/backends.h"
+#include "platform/layout/assumed_layout.h"
 #include "platform/wayland/compositor_layout.h"
+#include "platform/xtest/xtest_event_services.h"
 #include "serial/serial.h"
 
 namespace quillmote {
@@ -174,25 +173,31 @@ LayoutFacts SystemFacts::keyboardLayout(BackendKind backend) {
     if (auto names = namedUInputLayout("", environment, kSystemKeyboardFile)) {
       table = compileLayout(*names, facts.error);
       facts.layout = describeLayout(*names) + " (from " + names->source + ")";
-    } else if (table = followed.emplace(*compositor, environment.currentDesktop &&
-                                           environment.currentDesktop->find("GNOME") !=
-                                               std::string::npos
-                                       ? DesktopLayoutRecord(gnomeInputSource)
-                                       : DesktopLayoutRecord()).current(); table) {
-      facts.layout = table->name() + " (from the Wayland compositor, " + followed->groupSource() + ")";
+    } else if (table = followed
+                           .emplace(*compositor,
+                                    environment.currentDesktop && environment.currentDesktop->find(
+                                                                      "GNOME") != std::string::npos
+                                        ? DesktopLayoutRecord(gnomeInputSource)
+                                        : DesktopLayoutRecord())
+                           .current();
+               table) {
+      facts.layout =
+          table->name() + " (from the Wayland compositor, " + followed->groupSource() + ")";
     }
-    const std::string layoutLater =
-        table || facts.layout.size() ? ""
-                                     : "; keys are typed for the Wayland compositor's layout, "
-                                       "which it tells once Quillmote's keyboard exists";
+    const std::string layoutLater = table || facts.layout.size()
+                                        ? ""
+                                        : "; keys are typed for the Wayland compositor's layout, "
+                                          "which it tells once Quillmote's keyboard exists";
     DesktopBox area = compositor ? compositor->desktop() : DesktopBox{};
-    std::optional<PointerMode> mode = choosePointerMode(std::nullopt, environment, area, facts.error);
+    std::optional<PointerMode> mode =
+        choosePointerMode(std::nullopt, environment, area, facts.error);
     if (mode == PointerMode::kAbsolute) {
       facts.pointer = "absolute over " + std::to_string(area.width) + "x" +
                       std::to_string(area.height) + " (the Wayland compositor's outputs)";
     } else if (environment.pointer == "relative") {
-      facts.pointer = "relative (QUILLMOTE_POINTER): moves go by steps, shaped by the desktop's "
-                      "acceleration";
+      facts.pointer =
+          "relative (QUILLMOTE_POINTER): moves go by steps, shaped by the desktop's "
+          "acceleration";
     } else if (mode) {
       facts.pointer = "relative: no compositor tells the desktop's size, so moves go by steps";
     }

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 // quillmote-cli: see what a device's bytes become, without a desktop.
 #include <CLI/CLI.hpp>
-
-#include <iostream>
-
 #include <algorithm>
+#include <iostream>
 #include <string>
 
 #include "serial/line_speeds.h"
@@ -23,8 +21,7 @@ constexpr int kUsageError = 2;
 // An exception that escapes (memory exhausted) ends the program as it should: unhandled.
 // NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
-  CLI::App app{"Quillmote: a serial device as the computer's keyboard and mouse",
-               "quillmote-cli"};
+  CLI::App app{"Quillmote: a serial device as the computer's keyboard and mouse", "quillmote-cli"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "quillmote-cli " QUILLMOTE_VERSION);
 
@@ -41,8 +38,8 @@ int main(int argc, char** argv) {
   app.add_subcommand("ports", "List the machine's serial ports");
 
   quillmote::RunOptions runOptions;
-  CLI::App* run = app.add_subcommand(
-      "run", "Translate a serial port's bytes until Ctrl+C or SIGTERM");
+  CLI::App* run =
+      app.add_subcommand("run", "Translate a serial port's bytes until Ctrl+C or SIGTERM");
   run->add_option("--port", runOptions.port,
                   "Serial port path, best its /dev/serial/by-id/ name (see `ports`), "
                   "e.g. /dev/ttyUSB0")
@@ -91,16 +88,15 @@ int main(int argc, char** argv) {
   }
 
   if (trace->parsed()) {
-    if (!screenText.empty() &&
-        !quillmote::parseScreenSize(screenText, traceOptions.screen)) {
-      std::cerr << "quillmote-cli trace: --screen takes WxH, each 1 to 32767, not \""
-                << screenText << "\"\n";
+    if (!screenText.empty() && !quillmote::parseScreenSize(screenText, traceOptions.screen)) {
+      std::cerr << "quillmote-cli trace: --screen takes WxH, each 1 to 32767, not \"" << screenText
+                << "\"\n";
       return kUsageError;
     }
     if (!pointerText.empty() &&
         !quillmote::parsePointer(pointerText, traceOptions.screen, traceOptions.pointer)) {
-      std::cerr << "quillmote-cli trace: --pointer takes X,Y on the screen, not \""
-                << pointerText << "\"\n";
+      std::cerr << "quillmote-cli trace: --pointer takes X,Y on the screen, not \"" << pointerText
+                << "\"\n";
       return kUsageError;
     }
     return quillmote::runTrace(traceOptions, std::cin, std::cout, std::cerr);
@@ -113,7 +109,8 @@ int main(int argc, char** argv) {
     if (!quillmote::speedCode(runOptions.baud)) {
       std::cerr << "quillmote-cli run: --baud " << runOptions.baud
                 << " is not a speed Linux has; allowed:";
-      for (const quillmote::LineSpeed& speed : quillmote::kLineSpeeds) std::cerr << ' ' << speed.rate;
+      for (const quillmote::LineSpeed& speed : quillmote::kLineSpeeds)
+        std::cerr << ' ' << speed.rate;
       std::cerr << '\n';
       return kUsageError;
     }

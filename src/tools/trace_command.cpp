@@ -3,11 +3,11 @@
 
 #include <cerrno>
 #include <charconv>
-#include <system_error>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
+#include <system_error>
 
 #include "interpreter/interpreter.h"
 
@@ -48,8 +48,7 @@ bool parseScreenSize(const std::string& text, ScreenSize& screen) {
   return true;
 }
 
-bool parsePointer(const std::string& text, const ScreenSize& screen,
-                  GlobalMousePoint& pointer) {
+bool parsePointer(const std::string& text, const ScreenSize& screen, GlobalMousePoint& pointer) {
   int x = 0, y = 0;
   if (!parsePair(text, ',', x, y)) return false;
   if (x < 0 || y < 0 || x >= screen.width || y >= screen.height) return false;
@@ -75,8 +74,8 @@ int runTrace(const TraceOptions& options, std::istream& standardInput, std::ostr
     } else {
       std::ifstream file(name, std::ios::binary);
       if (!file || !readAll(file, bytes)) {
-        err << "quillmote-cli trace: cannot read " << name << ": " << std::generic_category().message(errno)
-            << '\n';
+        err << "quillmote-cli trace: cannot read " << name << ": "
+            << std::generic_category().message(errno) << '\n';
         return 2;
       }
     }

@@ -19,8 +19,7 @@ struct TraceOptions {
 // Parses "WxH" (each 1 to 32767); false on anything else.
 bool parseScreenSize(const std::string& text, ScreenSize& screen);
 // Parses "X,Y" inside `screen`; false on anything else.
-bool parsePointer(const std::string& text, const ScreenSize& screen,
-                  GlobalMousePoint& pointer);
+bool parsePointer(const std::string& text, const ScreenSize& screen, GlobalMousePoint& pointer);
 
 // Runs one interpreter over the files, one run per file, printing the trace to `out`.
 // State carries from one file to the next as it does from one run of translation to

@@ -11,8 +11,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
@@ -45,7 +45,9 @@ struct Scripted final : ScriptedDevices, CheckMark {
 void whileModal(const std::function<void()>& act, const std::function<void(QWidget*)>& user) {
   QTimer guard;  // closes what a failed check left open, which would block the test
   QTimer::singleShot(0, &guard, [&] { user(qApp->activeModalWidget()); });
-  guard.callOnTimeout([] { if (auto* w = qApp->activeModalWidget()) w->close(); });
+  guard.callOnTimeout([] {
+    if (auto* w = qApp->activeModalWidget()) w->close();
+  });
   guard.start(3000);
   act();
 }
@@ -84,10 +86,10 @@ class AppTest : public ::testing::Test {
   Controller& launch(std::optional<QVariantMap> stored = std::nullopt) {
     controller.reset();
     if (stored) writeStore(*stored);
-    controller = std::make_unique<Controller>(ControllerParts{
-        settings, alerts, interpreter, scripted, dialog, scripted, scripted, &scripted,
-        [this](bool on) { keyPositionsUsed.push_back(on); },
-        [this](bool on) { relativePointerUsed.push_back(on); }});
+    controller = std::make_unique<Controller>(
+        ControllerParts{settings, alerts, interpreter, scripted, dialog, scripted, scripted,
+                        &scripted, [this](bool on) { keyPositionsUsed.push_back(on); },
+                        [this](bool on) { relativePointerUsed.push_back(on); }});
     return *controller;
   }
   // Plugs a new device in: a new pseudo-terminal behind the link, as by-id names are links.
@@ -130,7 +132,7 @@ class AppTest : public ::testing::Test {
 
 TEST_F(AppTest, each_kind_of_stored_preferences_has_its_one_outcome) {
   struct {
-    QVariantMap stored;  // each with the flag of a quit while running
+    QVariantMap stored;              // each with the flag of a quit while running
     std::vector<std::string> shown;  // at the launch, then when the preferences open
   } cases[] = {
       {{{"baudRate", "fast"}, {"serialPortPath", port}}, {"attributes " + link, "user prefer"}},
@@ -139,7 +141,10 @@ TEST_F(AppTest, each_kind_of_stored_preferences_has_its_one_outcome) {
   for (auto& p : cases) {
     p.stored["wasRunningOnQuit"] = true;
     EXPECT_FALSE(launch(p.stored).running());
-    whileModal([&] { controller->openPrefs(); }, [](QWidget* shown) { if (shown) shown->close(); });
+    whileModal([&] { controller->openPrefs(); },
+               [](QWidget* shown) {
+                 if (shown) shown->close();
+               });
     expectAlerts(p.shown);
   }
 }
@@ -147,13 +152,14 @@ TEST_F(AppTest, each_kind_of_stored_preferences_has_its_one_outcome) {
 TEST_F(AppTest, key_positions_and_relative_pointer_are_stored_choices_that_older_stores_lack) {
   scripted.ports = {{"", link, "", ""}};
   launch(onLink);
-  whileModal([&] { controller->openPrefs(); }, [&](QWidget*) {
-    EXPECT_FALSE(dialog.keyPositionsBox()->isChecked());
-    EXPECT_FALSE(dialog.relativePointerBox()->isChecked());
-    dialog.keyPositionsBox()->setChecked(true);
-    dialog.relativePointerBox()->setChecked(true);
-    controller->prefsOK();
-  });
+  whileModal([&] { controller->openPrefs(); },
+             [&](QWidget*) {
+               EXPECT_FALSE(dialog.keyPositionsBox()->isChecked());
+               EXPECT_FALSE(dialog.relativePointerBox()->isChecked());
+               dialog.keyPositionsBox()->setChecked(true);
+               dialog.relativePointerBox()->setChecked(true);
+               controller->prefsOK();
+             });
   EXPECT_EQ(keyPositionsUsed, (std::vector<bool>{false, true})) << "not restarted on the choice";
   EXPECT_EQ(relativePointerUsed, (std::vector<bool>{false, true}));
   QSettings stored(storePath, QSettings::IniFormat);
@@ -164,17 +170,20 @@ TEST_F(AppTest, key_positions_and_relative_pointer_are_stored_choices_that_older
 // A port is listed by its device's name and tty and stored by its by-id path; the tty path
 // that older settings hold still selects its port.
 TEST_F(AppTest, ports_listed_by_name_stored_by_id_and_an_older_tty_path_still_found) {
-  scripted.ports = {{"ttyS0", "/dev/ttyS0", "/dev/ttyS0", "", ""},
-                    {"ttyUSB0", "/dev/serial/by-id/usb-FTDI_A1", "/dev/ttyUSB0",
-                     "FT232R USB UART", "A1"}};
+  scripted.ports = {
+      {"ttyS0", "/dev/ttyS0", "/dev/ttyS0", "", ""},
+      {"ttyUSB0", "/dev/serial/by-id/usb-FTDI_A1", "/dev/ttyUSB0", "FT232R USB UART", "A1"}};
   launch({{{"serialPortPath", "/dev/ttyUSB0"}}});
-  whileModal([&] { controller->openPrefs(); }, [&](QWidget*) {
-    QStringList titles;
-    for (int i = 0; i < dialog.portPopup()->count(); ++i) titles << dialog.portPopup()->itemText(i);
-    EXPECT_EQ(titles, (QStringList{"/dev/ttyS0", "FT232R USB UART (ttyUSB0)"}));
-    EXPECT_EQ(dialog.portPopup()->currentIndex(), 1) << "the older settings' port not found";
-    controller->prefsOK();
-  });
+  whileModal([&] { controller->openPrefs(); },
+             [&](QWidget*) {
+               QStringList titles;
+               for (int i = 0; i < dialog.portPopup()->count(); ++i)
+                 titles << dialog.portPopup()->itemText(i);
+               EXPECT_EQ(titles, (QStringList{"/dev/ttyS0", "FT232R USB UART (ttyUSB0)"}));
+               EXPECT_EQ(dialog.portPopup()->currentIndex(), 1)
+                   << "the older settings' port not found";
+               controller->prefsOK();
+             });
   EXPECT_EQ(settings.value("serialPortPath").toString(), "/dev/serial/by-id/usb-FTDI_A1");
 }
 
@@ -228,23 +237,25 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   };
   expectShown("01 Stopped. Port: unspecified, 300 ");
   QString alert;
-  whileModal([&] { window.startAction()->trigger(); }, [&](QWidget* modal) {
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    ASSERT_TRUE(box && box->buttons().size() == 1) << "not a box with one button";
-    alert = box->windowTitle() + ": " + box->text().left(22);
-    box->buttons()[0]->click();
-  });
+  whileModal([&] { window.startAction()->trigger(); },
+             [&](QWidget* modal) {
+               auto* box = qobject_cast<QMessageBox*>(modal);
+               ASSERT_TRUE(box && box->buttons().size() == 1) << "not a box with one button";
+               alert = box->windowTitle() + ": " + box->text().left(22);
+               box->buttons()[0]->click();
+             });
   EXPECT_EQ(alert, "Alert: Quillmote cannot start");
   // The user picks the port behind the link and a rate, and leaves by `button`.
   auto choose = [&](int rateRow, QDialogButtonBox::StandardButton button) {
-    whileModal([&] { window.preferencesAction()->trigger(); }, [&](QWidget*) {
-      dialog.portPopup()->setCurrentIndex(1);
-      dialog.rateButtons()->button(rateRow)->click();
-      screenshot(&dialog, "preferences", port);
-      auto* buttons = dialog.findChild<QDialogButtonBox*>();
-      ASSERT_TRUE(buttons && buttons->isVisible()) << "no buttons shown";
-      buttons->button(button)->click();
-    });
+    whileModal([&] { window.preferencesAction()->trigger(); },
+               [&](QWidget*) {
+                 dialog.portPopup()->setCurrentIndex(1);
+                 dialog.rateButtons()->button(rateRow)->click();
+                 screenshot(&dialog, "preferences", port);
+                 auto* buttons = dialog.findChild<QDialogButtonBox*>();
+                 ASSERT_TRUE(buttons && buttons->isVisible()) << "no buttons shown";
+                 buttons->button(button)->click();
+               });
   };
   choose(3, QDialogButtonBox::Cancel);  // like the failed start, changes nothing
   expectShown("01 Stopped. Port: unspecified, 300 ");
@@ -301,7 +312,8 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
   }
   monitor.drain();
   QStringList lines = monitor.view()->toPlainText().split('\n');
-  EXPECT_EQ(lines.filter(QRegularExpression("^(key|mouse|warp) ")).join('\n').toStdString() + '\n', traced.str());
+  EXPECT_EQ(lines.filter(QRegularExpression("^(key|mouse|warp) ")).join('\n').toStdString() + '\n',
+            traced.str());
   EXPECT_TRUE(lines.contains("command 0x0D  (typed nothing: no key types it)"));
   screenshot(&monitor, "monitor");
   // Paused, the lines that come wait; let go, they follow.
@@ -317,7 +329,8 @@ TEST_F(AppTest, monitor_shows_the_trace_tools_lines_and_a_flood_never_holds_the_
   ASSERT_TRUE(trace.waitFor("key 36 up", 30s)) << "the reader thread was held up";
   auto asked = std::chrono::steady_clock::now();
   controller->doStop();
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << "one slice is 0.1 s; the rest is margin";
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s)
+      << "one slice is 0.1 s; the rest is margin";
   monitor.close();  // the words are what counts here: Qt's painting of them is not watched
   EXPECT_FALSE(window.monitorAction()->isChecked()) << "closed by its own button, still checked";
   monitor.drain();
@@ -345,13 +358,16 @@ TEST_F(AppTest, every_control_is_named_and_in_the_tab_order_and_every_menu_item_
       for (int i = 0; i < node->childCount(); ++i) {
         QAccessibleInterface* child = node->child(i);
         QString what = child->object() ? child->object()->metaObject()->className() : "?";
-        bool control = takesInput.contains(child->role()) || child->role() == QAccessible::MenuItem ||
+        bool control = takesInput.contains(child->role()) ||
+                       child->role() == QAccessible::MenuItem ||
                        child->role() == QAccessible::StaticText;
         if (control && !child->state().invisible) {
-          EXPECT_FALSE(child->text(QAccessible::Name).isEmpty()) << what.toStdString() << " unnamed";
+          EXPECT_FALSE(child->text(QAccessible::Name).isEmpty())
+              << what.toStdString() << " unnamed";
         }
         if (takesInput.contains(child->role()) && child->object()->isWidgetType()) {
-          EXPECT_TRUE(tabOrder.contains(child->object())) << child->text(QAccessible::Name).toStdString();
+          EXPECT_TRUE(tabOrder.contains(child->object()))
+              << child->text(QAccessible::Name).toStdString();
         }
         walk(child);
       }

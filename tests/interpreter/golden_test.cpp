@@ -226,7 +226,8 @@ int runCase(GoldenCase c) {
 
 // Every byte value, in every start condition, is taken by some rule exactly once.
 TEST(GoldenPromises, hold_for_every_byte_in_every_start_condition) {
-  for (std::string prefix : {"", "{ESC}", "{ESC},lock", "{ESC},combine", "{ESC},hold", "{ESC},click"}) {
+  for (std::string prefix :
+       {"", "{ESC}", "{ESC},lock", "{ESC},combine", "{ESC},hold", "{ESC},click"}) {
     for (char byte = 1; byte != 0; ++byte) {
       runCase({"every byte", "", prefix + notation(std::string(1, byte)) + "x", "*", {}});
     }
@@ -240,7 +241,10 @@ TEST(ScannerBuffer, grows_at_capacity_less_one_pending_and_keeps_long_names_whol
     const std::string name = std::string(letters, 'x') + ".";
     const std::string timeline =
         "{ESC}[1 {ESC} COMMAND]" + name + "[8 " + name + " INITIAL]$a[26 a INITIAL]$$";
-    EXPECT_EQ(runCase({"", "", "{ESC}" + name + "{STOP}a{STOP}", timeline,
+    EXPECT_EQ(runCase({"",
+                       "",
+                       "{ESC}" + name + "{STOP}a{STOP}",
+                       timeline,
                        {{"timeline", ""}, {"after", "INITIAL"}}}),
               capacity);
   }

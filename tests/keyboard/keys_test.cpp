@@ -2,16 +2,14 @@
 // The key state table, every operation from every reachable state word (the order in which
 // the sweeps let several keys up shows in the golden cases); the key-code translation, and
 // every named key's code against libevdev's names for the keys.
-#include "keyboard/key_state.h"
-
 #include <gtest/gtest.h>
-
 #include <libevdev/libevdev.h>
 
 #include <map>
 #include <set>
 #include <sstream>
 
+#include "keyboard/key_state.h"
 #include "keyboard/key_tables.h"
 #include "platform/key_code_translation.h"
 #include "platform/trace_event_services.h"
@@ -63,8 +61,9 @@ TEST(KeyState, every_operation_from_every_state_gives_the_tables_word_and_event)
       kOperations[op](keys, kKey);
       const std::string cell = row.cells[op];
       EXPECT_EQ(keys.state(kKey), cell[0] - '0');
-      EXPECT_EQ(test::withoutComments(events.str()),
-                cell.size() == 1 ? "" : cell[1] == '+' ? "key 42 down\n" : "key 42 up\n");
+      EXPECT_EQ(test::withoutComments(events.str()), cell.size() == 1 ? ""
+                                                     : cell[1] == '+' ? "key 42 down\n"
+                                                                      : "key 42 up\n");
       for (int other = 0; other < 256; ++other) {
         ASSERT_EQ(keys.state(other), other == kKey ? keys.state(kKey) : 0) << "key " << other;
       }
@@ -118,8 +117,10 @@ TEST(KeyNames, press_the_keys_libevdev_names_for_them) {
   for (const EscapeEntry& entry : EscapeTable) {
     ASSERT_TRUE(keyOf.contains(entry.name)) << entry.name;
     int pressed = entry.keyCode;
-    for (auto [flag, modifier] : {std::pair{kShiftFlag, kShiftKey}, {kControlFlag, kControlKey},
-                                  {kOptionFlag, kOptionKey}, {kCommandFlag, kCommandKey}}) {
+    for (auto [flag, modifier] : {std::pair{kShiftFlag, kShiftKey},
+                                  {kControlFlag, kControlKey},
+                                  {kOptionFlag, kOptionKey},
+                                  {kCommandFlag, kCommandKey}}) {
       if (pressed == kNoKey && entry.flags == flag) pressed = modifier;
     }
     auto onLinux = translateKeyCode(static_cast<std::uint16_t>(pressed));

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The backends: uinput's advice when it cannot make its device (uinput_vm_check tests the
 // device), and quillmote-cli run from a pseudo-terminal to an Xvfb through XTest.
+#include "platform/backends.h"
+
 #include <gmock/gmock.h>
 #include <signal.h>
 
-#include "platform/backends.h"
 #include "platform/uinput/device_opened.h"
 #include "platform/uinput/uinput_event_services.h"
 #include "support/child_process.h"
@@ -53,21 +54,20 @@ TEST(UInputChoices, layout_and_pointer_come_from_the_first_place_that_says) {
     std::optional<PointerMode> asked;
     DesktopBox desktop;
     std::optional<PointerMode> pointer;
+    // One case a row:
+    // clang-format off
   } cases[] = {
-      {"", {std::nullopt, "wayland-0", std::nullopt, {}}, nullptr, std::nullopt, known,
-       PointerMode::kAbsolute},
-      {"fr", {"de", "wayland-0", "relative", {}}, "the --layout option", std::nullopt, known,
-       PointerMode::kRelative},
-      {"", {"de", "wayland-0", "absolute", {}}, "QUILLMOTE_LAYOUT", PointerMode::kRelative, known,
-       PointerMode::kRelative},
-      {"", {std::nullopt, std::nullopt, std::nullopt, {}}, "the default", PointerMode::kAbsolute,
-       unknown, PointerMode::kRelative},
-      {"", {std::nullopt, std::nullopt, "sideways", {}}, "the default", std::nullopt, known,
-       std::nullopt},
+      {"",   {std::nullopt, "wayland-0", std::nullopt, {}}, nullptr, std::nullopt, known, PointerMode::kAbsolute},
+      {"fr", {"de", "wayland-0", "relative", {}}, "the --layout option", std::nullopt, known, PointerMode::kRelative},
+      {"",   {"de", "wayland-0", "absolute", {}}, "QUILLMOTE_LAYOUT", PointerMode::kRelative, known, PointerMode::kRelative},
+      {"",   {std::nullopt, std::nullopt, std::nullopt, {}}, "the default", PointerMode::kAbsolute, unknown, PointerMode::kRelative},
+      {"",   {std::nullopt, std::nullopt, "sideways", {}}, "the default", std::nullopt, known, std::nullopt},
   };
+  // clang-format on
   for (const Case& c : cases) {
     auto names = namedUInputLayout(c.option, c.environment, "/nonexistent/keyboard");
-    EXPECT_EQ(names ? names->source : "the compositor", c.layoutFrom ? c.layoutFrom : "the compositor");
+    EXPECT_EQ(names ? names->source : "the compositor",
+              c.layoutFrom ? c.layoutFrom : "the compositor");
     std::string error = "untouched";
     EXPECT_EQ(choosePointerMode(c.asked, c.environment, c.desktop, error), c.pointer);
     EXPECT_EQ(error == "untouched", c.pointer.has_value()) << error;
@@ -117,8 +117,7 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
     expected.push_back(std::string("down ") + XKeysymToString(static_cast<KeySym>(c)));
   }
   stream += "\033,hold,control.z\033,hold,control.y\033,hold,control.a";
-  const std::vector<std::string> shortcuts = {"down Control+z", "down Control+y",
-                                              "down Control+a"};
+  const std::vector<std::string> shortcuts = {"down Control+z", "down Control+y", "down Control+a"};
   XvfbServer server;
   Display* display = listenToInput(server.displayName());
   PseudoTerminal line;
@@ -130,30 +129,32 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
     XSync(display, False);
     line.send(stream);
     std::vector<std::string> typed;
-    hearUntil(display, typed, [&] {
-      std::erase_if(typed, [](const std::string& heard) {
-        return !heard.starts_with("down ") || IsModifierKey(XStringToKeysym(heard.c_str() + 5));
-      });
-      return typed.size() >= expected.size() + shortcuts.size();
-    }, 5s);
+    hearUntil(
+        display, typed,
+        [&] {
+          std::erase_if(typed, [](const std::string& heard) {
+            return !heard.starts_with("down ") || IsModifierKey(XStringToKeysym(heard.c_str() + 5));
+          });
+          return typed.size() >= expected.size() + shortcuts.size();
+        },
+        5s);
     // Without Latin letters, shortcuts keep their US keys, as toolkits match them there.
-    std::vector<std::string> wanted = expected;
-    if (layout.back() == "ru") {
-      wanted.insert(wanted.end(), {"down Control+Cyrillic_ya", "down Control+Cyrillic_en",
-                                   "down Control+Cyrillic_ef"});
-    } else if (layout.back() == "gr") {
-      wanted.insert(wanted.end(), {"down Control+Greek_zeta", "down Control+Greek_upsilon",
-                                   "down Control+Greek_alpha"});
-    } else {
-      wanted.insert(wanted.end(), shortcuts.begin(), shortcuts.end());
-    }
+    std::map<std::string, std::vector<std::string>> noLatin = {
+        {"ru",
+         {"down Control+Cyrillic_ya", "down Control+Cyrillic_en", "down Control+Cyrillic_ef"}},
+        {"gr",
+         {"down Control+Greek_zeta", "down Control+Greek_upsilon", "down Control+Greek_alpha"}}};
+    std::vector<std::string> wanted = expected, keys = noLatin[layout.back()];
+    wanted.insert(wanted.end(), keys.empty() ? shortcuts.begin() : keys.begin(),
+                  keys.empty() ? shortcuts.end() : keys.end());
     EXPECT_THAT(typed, testing::ContainerEq(wanted)) << layout.back();
   };
   const std::vector<std::string> env = {"QUILLMOTE_BACKEND=xtest",
                                         "DISPLAY=" + server.displayName()};
   for (const char* startLayout : {"fr", "be", "ru", "gr"}) {
-    ChildProcess(std::vector<std::string>{"setxkbmap", "-display", server.displayName(),
-                                          startLayout}).waitForExit(10s);
+    ChildProcess(
+        std::vector<std::string>{"setxkbmap", "-display", server.displayName(), startLayout})
+        .waitForExit(10s);
     ChildProcess cli({QUILLMOTE_CLI, "run", "--port", line.portPath()}, env);
     typeUnder({startLayout});
     ASSERT_TRUE(cli.sendSignal(SIGTERM));
@@ -176,7 +177,8 @@ TEST(XTestBackend, every_character_arrives_as_sent_whatever_the_layout) {
                          {"QUILLMOTE_BACKEND=xtest", "DISPLAY=" + server.displayName()});
   line.send("zy@");
   std::vector<std::string> heard;
-  hearUntil(display, heard, [&] { return !heard.empty() && heard.back() == "up Shift_L"; }, 5s);
+  hearUntil(
+      display, heard, [&] { return !heard.empty() && heard.back() == "up Shift_L"; }, 5s);
   heard.erase(heard.begin(), std::find(heard.begin(), heard.end(), "down y"));  // the last ups
   EXPECT_THAT(heard, testing::ElementsAre("down y", "up y", "down z", "up z", "down Shift_L",
                                           "down quotedbl", "up quotedbl", "up Shift_L"));

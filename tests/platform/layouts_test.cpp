@@ -118,7 +118,11 @@ TEST(Layouts, the_assumed_layout_comes_from_the_first_place_that_names_one) {
   const std::string file = testing::TempDir() + "keyboard";
   std::ofstream(file) << "# comment\nXKBMODEL=\"pc105\"\nXKBLAYOUT=\"de,us\"\n"
                          "XKBVARIANT='nodeadkeys,' # set by hand\nXKBOPTIONS=\n";
-  struct { std::string option; const char* environment; std::string file, expected; } cases[] = {
+  struct {
+    std::string option;
+    const char* environment;
+    std::string file, expected;
+  } cases[] = {
       {"fr:bepo", "de", file, "fr (bepo) from the --layout option"},
       {"", "us:dvorak", file, "us (dvorak) from QUILLMOTE_LAYOUT"},
       {"", "", file, "de,us (nodeadkeys,) from " + file},
@@ -174,7 +178,9 @@ TEST(Layouts, the_keymap_a_compositor_sends_types_every_character_on_its_layout)
     const char* layout;
     std::uint32_t group;
     const char* named;
-  } cases[] = {{"de", 0, "German"}, {"fr", 0, "French"}, {"us,de", 1, "German (group 2 of 2)"},
+  } cases[] = {{"de", 0, "German"},
+               {"fr", 0, "French"},
+               {"us,de", 1, "German (group 2 of 2)"},
                {"de,us", 5, "German (group 1 of 2)"}};
   for (const Case& c : cases) {
     LayoutNames names = assumeLayout(c.layout, nullptr, "");
@@ -209,8 +215,8 @@ TEST(Layouts, the_keymap_a_compositor_sends_types_every_character_on_its_layout)
   for (const GroupCase& c : groups) {
     xkb_rule_names rules{nullptr, nullptr, c.layouts, "", nullptr};
     xkb_keymap* keymap = xkb_keymap_new_from_names(context, &rules, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    EXPECT_EQ(activeGroup(context, keymap, c.reported, c.recorded),
-              std::pair(c.group, c.source)) << c.layouts;
+    EXPECT_EQ(activeGroup(context, keymap, c.reported, c.recorded), std::pair(c.group, c.source))
+        << c.layouts;
     xkb_keymap_unref(keymap);
   }
   xkb_context_unref(context);

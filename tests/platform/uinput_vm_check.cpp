@@ -81,13 +81,15 @@ void check() {
   // Keys only on the one, the pointer only on the other: every key a layout may use.
   std::set<std::pair<int, int>> keys, pointing = {{EV_ABS, ABS_X}, {EV_ABS, ABS_Y}};
   for (int key = KEY_ESC; key <= 247; ++key) keys.insert({EV_KEY, key});
-  for (const KeyCodeTranslation& k : keyCodeTranslations()) require(keys.contains({EV_KEY, k.evdevCode}), k.name);
+  for (const KeyCodeTranslation& k : keyCodeTranslations())
+    require(keys.contains({EV_KEY, k.evdevCode}), k.name);
   for (int button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE}) pointing.insert({EV_KEY, button});
   requireExactly(keyboard, keys);
   requireExactly(pointer, pointing);
   // One step of the axes a pixel of the desktop.
   require(libevdev_get_abs_maximum(pointer, ABS_X) == 1279 &&
-              libevdev_get_abs_maximum(pointer, ABS_Y) == 719, "the axes do not span 1280x720");
+              libevdev_get_abs_maximum(pointer, ABS_Y) == 719,
+          "the axes do not span 1280x720");
   int tty = open("/dev/tty0", O_RDWR | O_NOCTTY);
   auto interpreter = std::make_unique<Interpreter>(*events);
   auto expect = [&](libevdev* node, std::string_view bytes, const std::string& wanted) {
@@ -97,11 +99,13 @@ void check() {
     while (got.size() < wanted.size()) got += next(node);
     require(got == wanted, std::string(bytes) + " gave " + got + "instead of " + wanted);
   };
-  expect(keyboard, "Ab", "KEY_LEFTSHIFT 1 / KEY_A 1 / KEY_A 0 / KEY_LEFTSHIFT 0 / KEY_B 1 / KEY_B 0 / ");
+  expect(keyboard, "Ab",
+         "KEY_LEFTSHIFT 1 / KEY_A 1 / KEY_A 0 / KEY_LEFTSHIFT 0 / KEY_B 1 / KEY_B 0 / ");
   // Confined to the desktop; an axis already at its value steps aside so that it counts.
   expect(pointer, "\033,move,10,-5.\033,click.",
          "ABS_X 10 ABS_Y 1 ABS_Y 0 / BTN_LEFT 1 / BTN_LEFT 0 / ");
-  expect(pointer, "\033,move,5000,5000.\033,moureset.", "ABS_X 1279 ABS_Y 719 / ABS_X 0 ABS_Y 0 / ");
+  expect(pointer, "\033,move,5000,5000.\033,moureset.",
+         "ABS_X 1279 ABS_Y 719 / ABS_X 0 ABS_Y 0 / ");
   expect(keyboard, "\033enter.\033,lock,shift.", "KEY_ENTER 1 / KEY_ENTER 0 / KEY_LEFTSHIFT 1 / ");
   require(consoleShiftDown(tty), "the console keyboard did not see shift locked");
   interpreter.reset(), events.reset();  // the interpreter goes first: it posts to the device

@@ -9,7 +9,7 @@
 
 namespace quillmote::test {
 static constexpr std::pair<std::string_view, char> kNamedBytes[] = {
-    {"{ESC}", '\x1b'}, {"{NUL}", '\0'}, {"{CR}", '\r'},   {"{LF}", '\n'},
+    {"{ESC}", '\x1b'}, {"{NUL}", '\0'},   {"{CR}", '\r'}, {"{LF}", '\n'},
     {"{TAB}", '\t'},   {"{DEL}", '\x7f'}, {"{SP}", ' '}};
 
 std::string bytes(std::string_view text) {

@@ -52,8 +52,8 @@ bool hearUntil(Display* display, std::vector<std::string>& heard, const std::fun
         XLookupString(&e.xkey, text, sizeof text, &keysym, nullptr);
         const char* name = XKeysymToString(keysym);
         bool control = e.type == KeyPress && (e.xkey.state & ControlMask) && !IsModifierKey(keysym);
-        heard.push_back((e.type == KeyPress ? "down " : "up ") + std::string(control ? "Control+" : "") +
-                        (name ? name : "?"));
+        heard.push_back((e.type == KeyPress ? "down " : "up ") +
+                        std::string(control ? "Control+" : "") + (name ? name : "?"));
       } else if (e.type == ButtonPress || e.type == ButtonRelease) {
         heard.push_back((e.type == ButtonPress ? "press " : "release ") +
                         std::to_string(e.xbutton.button));

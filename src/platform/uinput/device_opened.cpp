@@ -26,7 +26,8 @@ bool heldByAnotherProcess(const std::string& node) {
     const std::string pid = process.path().filename();
     if (pid == self || !std::all_of(pid.begin(), pid.end(), ::isdigit)) continue;
     std::error_code unreadable;  // another user's process, or one that just ended
-    for (const fs::directory_entry& fd : fs::directory_iterator(process.path() / "fd", unreadable)) {
+    for (const fs::directory_entry& fd :
+         fs::directory_iterator(process.path() / "fd", unreadable)) {
       std::error_code gone;
       if (fs::read_symlink(fd.path(), gone) == node) return true;
     }

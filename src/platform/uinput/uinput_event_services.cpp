@@ -31,8 +31,9 @@ std::string accessAdvice(const char* uinputPath, int error) {
   std::string advice = std::string("cannot create the virtual keyboard and mouse through ") +
                        uinputPath + ": " + std::generic_category().message(error) + ". ";
   if (error == ENOENT || error == ENODEV) {
-    return advice + "Load the uinput module (sudo modprobe uinput; to load it at every boot, "
-                    "add the line uinput to /etc/modules-load.d/uinput.conf).";
+    return advice +
+           "Load the uinput module (sudo modprobe uinput; to load it at every boot, "
+           "add the line uinput to /etc/modules-load.d/uinput.conf).";
   }
   return advice +
          "Give your user write access to it: a udev rule such as "
@@ -45,8 +46,10 @@ std::string accessAdvice(const char* uinputPath, int error) {
 
 const char* pointerModeName(PointerMode mode) {
   switch (mode) {
-    case PointerMode::kAbsolute: return "absolute";
-    case PointerMode::kRelative: return "relative";
+    case PointerMode::kAbsolute:
+      return "absolute";
+    case PointerMode::kRelative:
+      return "relative";
   }
   return "?";
 }
@@ -70,8 +73,8 @@ struct UInputEventServices::Device {
     }
     int created = libevdev_uinput_create_from_device(description, uinput, &device);
     if (created != 0) {
-      error = std::string("cannot create the virtual device \"") +
-              libevdev_get_name(description) + "\": " + std::generic_category().message(-created) + ".";
+      error = std::string("cannot create the virtual device \"") + libevdev_get_name(description) +
+              "\": " + std::generic_category().message(-created) + ".";
       return false;
     }
     return true;
@@ -95,8 +98,8 @@ struct UInputEventServices::Pointer {
   ButtonFlags postedButtons{};
   std::array<int, 2> postedAxes{};  // absolute: what the device last said (0 when new)
 
-  static std::unique_ptr<Pointer> create(const char* uinputPath, PointerMode mode,
-                                         DesktopBox area, std::string& error) {
+  static std::unique_ptr<Pointer> create(const char* uinputPath, PointerMode mode, DesktopBox area,
+                                         std::string& error) {
     auto pointer = std::make_unique<Pointer>();
     pointer->mode = area.width > 0 && area.height > 0 ? mode : PointerMode::kRelative;
     pointer->area = area;
@@ -169,7 +172,8 @@ struct UInputEventServices::Pointer {
 std::unique_ptr<UInputEventServices> UInputEventServices::open(const char* uinputPath,
                                                                UInputDesktop desktop,
                                                                std::string& error) {
-  std::unique_ptr<UInputEventServices> services(new UInputEventServices(uinputPath, std::move(desktop)));
+  std::unique_ptr<UInputEventServices> services(
+      new UInputEventServices(uinputPath, std::move(desktop)));
   UInputDesktop& shown = services->desktop_;
   auto keyboard = std::make_unique<Device>();
   libevdev_set_name(keyboard->description, kVirtualKeyboardName);
@@ -180,17 +184,20 @@ std::unique_ptr<UInputEventServices> UInputEventServices::open(const char* uinpu
     libevdev_enable_event_code(keyboard->description, EV_KEY, key, nullptr);
   }
   if (!keyboard->create(uinputPath, error)) return nullptr;
-  DesktopBox area = shown.compositor ? shown.compositor->desktop() : shown.size.value_or(DesktopBox{});
+  DesktopBox area =
+      shown.compositor ? shown.compositor->desktop() : shown.size.value_or(DesktopBox{});
   auto pointer = Pointer::create(uinputPath, shown.pointer, area, error);
   if (!pointer) return nullptr;
   waitUntilOpened({keyboard->node(), pointer->device.node()}, kOpenPatience);
   if (shown.compositor && !shown.layout) {
     // The compositor's keymap for the seat arrives once it has taken the keyboard on.
     const auto deadline = std::chrono::steady_clock::now() + kOpenPatience;
-    while (shown.compositor->keymapsReceived() == 0 && std::chrono::steady_clock::now() < deadline) {
+    while (shown.compositor->keymapsReceived() == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
       shown.compositor->readAnnouncements(std::chrono::milliseconds(50));
     }
-    services->compositorLayout_ = std::make_unique<CompositorLayout>(*shown.compositor, shown.layoutRecord);
+    services->compositorLayout_ =
+        std::make_unique<CompositorLayout>(*shown.compositor, shown.layoutRecord);
   }
   services->keyboardDevice_ = std::move(keyboard);
   services->pointer_ = std::move(pointer);
@@ -252,8 +259,8 @@ bool UInputEventServices::replacePointer(PointerMode mode, DesktopBox area) {
   std::string error;
   auto replacement = Pointer::create(uinputPath_.c_str(), mode, area, error);
   if (!replacement) return false;
-  replacement->position = replacement->confine(Point{static_cast<float>(pointer_->position.h),
-                                                     static_cast<float>(pointer_->position.v)});
+  replacement->position = replacement->confine(
+      Point{static_cast<float>(pointer_->position.h), static_cast<float>(pointer_->position.v)});
   const ButtonFlags held = pointer_->postedButtons;
   pointer_ = std::move(replacement);
   waitUntilOpened({pointer_->device.node()}, kOpenPatience);
@@ -263,8 +270,8 @@ bool UInputEventServices::replacePointer(PointerMode mode, DesktopBox area) {
 }
 
 void UInputEventServices::setPointerMode(PointerMode mode) {
-  DesktopBox area = desktop_.compositor ? desktop_.compositor->desktop()
-                                        : desktop_.size.value_or(DesktopBox{});
+  DesktopBox area =
+      desktop_.compositor ? desktop_.compositor->desktop() : desktop_.size.value_or(DesktopBox{});
   if (area.width <= 0 || area.height <= 0) mode = PointerMode::kRelative;
   if (mode != pointer_->mode) replacePointer(mode, area);
 }

@@ -61,9 +61,8 @@ class UInputEventServices final : public EventServices, private KeySink {
   ~UInputEventServices() override;
 
   void postKeyboardEvent(std::uint16_t charCode, std::uint16_t keyCode, bool keyDown) override;
-  void postMouseEvent(Point position, bool updateMouseCursorPosition,
-                      std::uint32_t buttonCount, bool leftButton, bool rightButton,
-                      bool thirdButton) override;
+  void postMouseEvent(Point position, bool updateMouseCursorPosition, std::uint32_t buttonCount,
+                      bool leftButton, bool rightButton, bool thirdButton) override;
   void warpMouseCursorPosition(Point position) override;
   GlobalMousePoint getGlobalMouse() override;
 

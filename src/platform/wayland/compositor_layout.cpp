@@ -72,7 +72,9 @@ std::pair<std::uint32_t, GroupSource> activeGroup(xkb_context* context, xkb_keym
 }
 
 CompositorLayout::CompositorLayout(WaylandDesktop& desktop, DesktopLayoutRecord record)
-    : desktop_(desktop), record_(std::move(record)), context_(xkb_context_new(XKB_CONTEXT_NO_FLAGS)) {}
+    : desktop_(desktop),
+      record_(std::move(record)),
+      context_(xkb_context_new(XKB_CONTEXT_NO_FLAGS)) {}
 
 CompositorLayout::~CompositorLayout() {
   if (keymap_ != nullptr) xkb_keymap_unref(keymap_);
@@ -102,9 +104,12 @@ std::shared_ptr<const LayoutTable> CompositorLayout::current() {
 
 std::string CompositorLayout::groupSource() const {
   switch (groupSource_) {
-    case GroupSource::kCompositor: return "the group the compositor reports";
-    case GroupSource::kDesktopRecord: return "the input source GNOME records as in use";
-    case GroupSource::kFirst: return "its first group";
+    case GroupSource::kCompositor:
+      return "the group the compositor reports";
+    case GroupSource::kDesktopRecord:
+      return "the input source GNOME records as in use";
+    case GroupSource::kFirst:
+      return "its first group";
   }
   return "";
 }

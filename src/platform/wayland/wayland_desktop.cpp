@@ -55,7 +55,8 @@ struct WaylandListeners {
       void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
       if (text != MAP_FAILED) {
         // The text ends with a NUL that the size counts.
-        desktop(data).keymap_.assign(static_cast<const char*>(text), strnlen(static_cast<const char*>(text), size));
+        desktop(data).keymap_.assign(static_cast<const char*>(text),
+                                     strnlen(static_cast<const char*>(text), size));
         ++desktop(data).keymapsReceived_;
         munmap(text, size);
       }
@@ -64,8 +65,8 @@ struct WaylandListeners {
   }
   static void enter(void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {}
   static void leave(void*, wl_keyboard*, std::uint32_t, wl_surface*) {}
-  static void key(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t,
-                  std::uint32_t) {}
+  static void key(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {
+  }
   static void modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t,
                         std::uint32_t, std::uint32_t group) {
     desktop(data).group_ = group;
@@ -127,8 +128,8 @@ struct WaylandListeners {
     zxdg_output_v1_add_listener(shown.logical, &kLogical, &shown);
   }
 
-  static void global(void* data, wl_registry* registry, std::uint32_t name,
-                     const char* interface, std::uint32_t version) {
+  static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                     std::uint32_t version) {
     WaylandDesktop::Globals& globals = *desktop(data).globals_;
     if (std::strcmp(interface, wl_seat_interface.name) == 0 && globals.seat == nullptr) {
       static const wl_seat_listener kSeat = {capabilities, seatName};
@@ -136,7 +137,7 @@ struct WaylandListeners {
           wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, 5u)));
       wl_seat_add_listener(globals.seat, &kSeat, data);
     } else if (std::strcmp(interface, wl_output_interface.name) == 0) {
-      static const wl_output_listener kOutput = {geometry, mode,        outputDone,
+      static const wl_output_listener kOutput = {geometry, mode,       outputDone,
                                                  scale,    outputName, outputDescription};
       Output& added = globals.outputs.emplace_back();
       added.name = name;

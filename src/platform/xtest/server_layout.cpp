@@ -127,8 +127,8 @@ std::shared_ptr<const LayoutTable> ServerLayout::current() {
   return table_;
 }
 
-std::optional<std::uint32_t> ServerLayout::lend(
-    std::uint32_t keysym, const std::function<bool(std::uint32_t)>& isDown) {
+std::optional<std::uint32_t> ServerLayout::lend(std::uint32_t keysym,
+                                                const std::function<bool(std::uint32_t)>& isDown) {
   ++lendCount_;
   if (auto lent = lentKeyCodes_.find(keysym); lent != lentKeyCodes_.end()) {
     lent->second.lastLent = lendCount_;

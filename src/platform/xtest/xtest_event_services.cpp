@@ -66,8 +66,7 @@ void noteConnectionLost(Display*, void* lost) {
 }  // namespace
 
 std::unique_ptr<XTestEventServices> XTestEventServices::open(const char* displayName,
-                                                             bool keyPositions,
-                                                             std::string& error,
+                                                             bool keyPositions, std::string& error,
                                                              std::string& warnings) {
   const char* shownName = displayName ? displayName : XDisplayName(nullptr);
   Display* display = XOpenDisplay(displayName);
@@ -193,8 +192,8 @@ GlobalMousePoint XTestEventServices::getGlobalMouse() {
   Window root = 0, child = 0;
   int rootX = 0, rootY = 0, windowX = 0, windowY = 0;
   unsigned int mask = 0;
-  XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &rootX, &rootY,
-                &windowX, &windowY, &mask);
+  XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &rootX, &rootY, &windowX,
+                &windowY, &mask);
   return GlobalMousePoint{static_cast<std::int16_t>(std::clamp(rootY, -32768, 32767)),
                           static_cast<std::int16_t>(std::clamp(rootX, -32768, 32767))};
 }
