@@ -17,7 +17,7 @@ import threading
 import time
 
 XON, XOFF = 0x11, 0x13
-STEP_SECONDS = 600
+STEP_SECONDS = 180
 
 
 def connect(path, deadline=120):
@@ -49,6 +49,9 @@ class Line:
         threading.Thread(target=self._read, args=(self.sock,), daemon=True).start()
 
     def unplug(self):
+        # shutdown, not only close: the reader thread's recv keeps a closed socket open
+        # until it returns, and qemu unplugs the adapter only when the connection ends.
+        self.sock.shutdown(socket.SHUT_RDWR)
         self.sock.close()
 
     def _read(self, sock):
