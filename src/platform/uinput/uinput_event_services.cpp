@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "platform/key_code_translation.h"
 #include "platform/uinput/device_opened.h"
@@ -24,6 +25,10 @@ constexpr unsigned int kHighestKey = 255 - kXkbKeyCodeOffset;
 // How long a desktop may take to open a new device before the first event is sent anyway:
 // nothing opens it on a console, and a slow desktop is better late than never.
 constexpr auto kOpenPatience = std::chrono::milliseconds(3000);
+// libinput takes a button's release and press within 25 ms of its last change for a switch
+// bouncing and drops them: a double-click's second click would vanish. Changes of one
+// button are kept this far apart.
+constexpr auto kButtonSettleTime = std::chrono::milliseconds(30);
 // A relative motion that reaches an edge from anywhere on any desktop, acceleration or not.
 constexpr int kFarMotion = 65535;
 
@@ -96,6 +101,7 @@ struct UInputEventServices::Pointer {
   DesktopBox area;  // absolute: the box the axes span, one step a logical pixel
   GlobalMousePoint position{};
   ButtonFlags postedButtons{};
+  std::array<std::chrono::steady_clock::time_point, 3> lastChanged{};
   std::array<int, 2> postedAxes{};  // absolute: what the device last said (0 when new)
 
   static std::unique_ptr<Pointer> create(const char* uinputPath, PointerMode mode, DesktopBox area,
@@ -164,9 +170,16 @@ struct UInputEventServices::Pointer {
 
   void pressButtons(const ButtonFlags& buttons) {
     postButtonChanges(postedButtons, buttons, [this](std::size_t i, bool down) {
+      const auto settled = lastChanged[i] + kButtonSettleTime;
+      if (std::chrono::steady_clock::now() < settled) {
+        report();  // what came before goes out before the wait
+        std::this_thread::sleep_until(settled);
+      }
       device.emit(EV_KEY, kButtons[i], down ? 1 : 0);
+      lastChanged[i] = std::chrono::steady_clock::now();
     });
   }
+  void report() { device.report(); }
 };
 
 std::unique_ptr<UInputEventServices> UInputEventServices::open(const char* uinputPath,
