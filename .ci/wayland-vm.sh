@@ -279,13 +279,16 @@ check() {
   fi
 }
 
-# A known fault, still open: now and then the compositor loses the first line typed right
-# after Quillmote's devices appear or after a layout change (Quillmote posted every key of
-# it). Such a run is reported, not counted; any other difference fails.
+# A known fault, still open: now and then the compositor loses keys of the first line typed
+# right after Quillmote's devices appear or after a layout change (Quillmote posted every
+# key of it). Such a run is reported, not counted; any other difference fails.
 check_text() {
   local what="$1" expected="$2" received="$3"
-  if [[ "$received" != "$expected" && "$received" == "${expected:6}" ]]; then
-    vm_say "KNOWN FAULT (open, not counted): $what: the first line, ${expected:0:6}, was lost"
+  local rest="${expected:6}" arrived="${received%"${expected:6}"}"
+  if [[ "$received" != "$expected" && "$received" == *"$rest" &&
+    ${#arrived} -lt 6 && "${expected:0:6}" == "$arrived"* ]]; then
+    vm_say "KNOWN FAULT (open, not counted): $what: of the first line, ${expected:0:6}," \
+      "only \"$arrived\" arrived"
   else
     check "$what" "$expected" "$received"
   fi
