@@ -188,8 +188,8 @@ if [[ "$mode" == tool ]]; then
 else
   current=de
   first=1
-  for spec in $runs; do
-    start="${spec%:*}" next="${spec#*:}"
+  for pair in $runs; do
+    start="${pair%:*}" next="${pair#*:}"
     [[ "$current" == "$start" ]] || set_layout "$start"
     mark "start $start"
     start_quillmote
@@ -295,8 +295,8 @@ check_text() {
 }
 
 escaped_ascii="${ascii//\\/\\\\}"
-for spec in de:fr fr:us us:de; do
-  start="${spec%:*}" next="${spec#*:}"
+for pair in de:fr fr:us us:de; do
+  start="${pair%:*}" next="${pair#*:}"
   check_text "printable ASCII on $start, from the first byte after the start" \
     "$escaped_ascii" "$(typed "start $start")"
   check_text "printable ASCII after a change from $start to $next during the run" \
