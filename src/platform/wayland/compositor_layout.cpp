@@ -95,10 +95,12 @@ std::shared_ptr<const LayoutTable> CompositorLayout::current() {
   if (keymap_ == nullptr) return nullptr;
   std::optional<std::string> recorded;
   if (record_ && !desktop_.group() && xkb_keymap_num_layouts(keymap_) > 1) recorded = record_();
+  if (table_ && !desktop_.group() && recorded == recorded_) return table_;
   auto [group, source] = activeGroup(context_, keymap_, desktop_.group(), recorded);
   if (!table_ || group != group_) table_ = tableFor(keymap_, group);
   group_ = group;
   groupSource_ = source;
+  recorded_ = recorded;
   return table_;
 }
 

@@ -58,6 +58,9 @@ class CompositorLayout {
   std::uint32_t keymapsSeen_ = 0;
   std::uint32_t group_ = 0;
   GroupSource groupSource_ = GroupSource::kFirst;
+  // The desktop's record the group was last worked out from: naming a recorded layout
+  // compiles a keymap, far too slow to do again at every key.
+  std::optional<std::string> recorded_;
   std::shared_ptr<const LayoutTable> table_;
 };
 
