@@ -6,7 +6,11 @@
 //   key TEXT             a key press's text through the compositor's keymap, layout group
 //                        and modifiers (dead keys composed), escaped for printf %b
 //   key ctrl+z           a key pressed with Control down, by the key's symbol
+//   raw 30 down at 12.345  each key as it came, evdev code and wall-clock seconds (modulo
+//                        1000): a key that typed nothing still shows here
 //   keymap               a keymap from the compositor (at the start, at a layout change)
+//   capabilities 0x3     the seat's devices changed (keyboard 0x2, pointer 0x1)
+//   keyboard enter ...   the keyboard focus came, with how many keys were down; or left
 //   modifiers depressed=0x1 latched=0 locked=0 group=0
 //   motion X Y           pointer motion or entry, in the client's surface coordinates
 //   button left pressed  left, right, middle; pressed, released
@@ -17,6 +21,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <time.h>
 #include <unistd.h>
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon-compose.h>
@@ -92,6 +97,10 @@ static void keyboard_keymap(void* data, struct wl_keyboard*, uint32_t format, in
 static void keyboard_key(void* data, struct wl_keyboard*, uint32_t, uint32_t, uint32_t key,
                          uint32_t pressed) {
   struct probe* p = data;
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  printf("raw %u %s%s at %ld.%03ld\n", key, pressed == WL_KEYBOARD_KEY_STATE_PRESSED ? "down" : "up",
+         p->state ? "" : " (no keymap)", now.tv_sec % 1000, now.tv_nsec / 1000000);
   if (!p->state || pressed != WL_KEYBOARD_KEY_STATE_PRESSED) return;
   xkb_keycode_t code = key + 8;  // evdev to XKB key codes
   xkb_keysym_t sym = xkb_state_key_get_one_sym(p->state, code);
@@ -124,8 +133,12 @@ static void keyboard_modifiers(void* data, struct wl_keyboard*, uint32_t, uint32
 }
 
 static void keyboard_enter(void*, struct wl_keyboard*, uint32_t, struct wl_surface*,
-                           struct wl_array*) {}
-static void keyboard_leave(void*, struct wl_keyboard*, uint32_t, struct wl_surface*) {}
+                           struct wl_array* keys) {
+  printf("keyboard enter with %zu keys down\n", keys->size / sizeof(uint32_t));
+}
+static void keyboard_leave(void*, struct wl_keyboard*, uint32_t, struct wl_surface*) {
+  puts("keyboard leave");
+}
 static void keyboard_repeat_info(void*, struct wl_keyboard*, int32_t, int32_t) {}
 static const struct wl_keyboard_listener keyboard_listener = {
     .keymap = keyboard_keymap, .enter = keyboard_enter, .leave = keyboard_leave,
@@ -154,6 +167,7 @@ static const struct wl_pointer_listener pointer_listener = {
 
 static void seat_capabilities(void* data, struct wl_seat* seat, uint32_t capabilities) {
   struct probe* p = data;
+  printf("capabilities %#x\n", capabilities);
   if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && !p->keyboard) {
     p->keyboard = wl_seat_get_keyboard(seat);
     wl_keyboard_add_listener(p->keyboard, &keyboard_listener, p);

@@ -31,6 +31,13 @@ constexpr auto kOpenPatience = std::chrono::milliseconds(3000);
 constexpr auto kButtonSettleTime = std::chrono::milliseconds(30);
 // A relative motion that reaches an edge from anywhere on any desktop, acceleration or not.
 constexpr int kFarMotion = 65535;
+// The kernel keeps 64 events of a device for each reader, and when a burst overflows that
+// while the reader is busy (a compositor drawing, or compiling a new keymap) it throws the
+// whole queue away: half a line of text gone. After half a queue the compositor is asked
+// to answer, which it does once it has read what waits.
+constexpr int kUnansweredEventLimit = 32;
+// A compositor that has not answered by then is hung; the events go on regardless.
+constexpr auto kCompositorPatience = std::chrono::milliseconds(2000);
 
 std::string accessAdvice(const char* uinputPath, int error) {
   std::string advice = std::string("cannot create the virtual keyboard and mouse through ") +
@@ -64,6 +71,7 @@ struct UInputEventServices::Device {
   libevdev* description = libevdev_new();
   libevdev_uinput* device = nullptr;
   int uinput = -1;
+  int unanswered = 0;  // events written since the compositor last answered
 
   ~Device() {
     if (device) libevdev_uinput_destroy(device);
@@ -90,6 +98,7 @@ struct UInputEventServices::Device {
   }
   void emit(unsigned int type, unsigned int code, int value) {
     libevdev_uinput_write_event(device, type, code, value);
+    ++unanswered;
   }
   void report() { emit(EV_SYN, SYN_REPORT, 0); }
 };
@@ -256,6 +265,16 @@ void UInputEventServices::postKeyboardEvent(std::uint16_t, std::uint16_t keyCode
 void UInputEventServices::sendKey(std::uint32_t keyCode, bool down) {
   keyboardDevice_->emit(EV_KEY, keyCode - kXkbKeyCodeOffset, down ? 1 : 0);
   keyboardDevice_->report();
+  letCompositorCatchUp();
+}
+
+void UInputEventServices::letCompositorCatchUp() {
+  if (!desktop_.compositor || (keyboardDevice_->unanswered < kUnansweredEventLimit &&
+                               pointer_->device.unanswered < kUnansweredEventLimit)) {
+    return;
+  }
+  desktop_.compositor->waitUntilCaughtUp(kCompositorPatience);
+  keyboardDevice_->unanswered = pointer_->device.unanswered = 0;
 }
 
 // A monitor that came or went changes the box the absolute axes must span: their range is
@@ -296,6 +315,7 @@ void UInputEventServices::postMouseEvent(Point position, bool updateMouseCursorP
   if (updateMouseCursorPosition) pointer_->moveTo(pointer_->confine(position));
   pointer_->pressButtons({leftButton, rightButton, thirdButton});
   pointer_->device.report();
+  letCompositorCatchUp();
 }
 
 void UInputEventServices::warpMouseCursorPosition(Point position) {

@@ -90,6 +90,9 @@ class UInputEventServices final : public EventServices, private KeySink {
   std::shared_ptr<const LayoutTable> currentLayout();
   bool followDesktopSize();
   bool replacePointer(PointerMode mode, DesktopBox area);
+  // Waits for the compositor once either device has written enough to fill half the
+  // kernel's queue for a reader.
+  void letCompositorCatchUp();
 
   std::string uinputPath_;  // where a pointer made again for a new desktop size comes from
   UInputDesktop desktop_;

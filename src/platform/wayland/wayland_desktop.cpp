@@ -214,6 +214,23 @@ void WaylandDesktop::readAnnouncements(std::chrono::milliseconds timeout) {
   wl_display_dispatch_pending(display);
 }
 
+bool WaylandDesktop::waitUntilCaughtUp(std::chrono::milliseconds patience) {
+  using Clock = std::chrono::steady_clock;
+  wl_display* display = globals_->display;
+  bool answered = false;
+  static const wl_callback_listener kAnswer = {
+      [](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
+  wl_callback* question = wl_display_sync(display);
+  wl_callback_add_listener(question, &kAnswer, &answered);
+  const Clock::time_point deadline = Clock::now() + patience;
+  while (!answered && wl_display_get_error(display) == 0 && Clock::now() < deadline) {
+    readAnnouncements(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()));
+  }
+  // An answer that comes after this is dropped with the object.
+  wl_callback_destroy(question);
+  return answered;
+}
+
 DesktopBox WaylandDesktop::desktop() const {
   std::vector<DesktopBox> boxes;
   for (const Output& output : globals_->outputs) {

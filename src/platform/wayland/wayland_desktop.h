@@ -39,6 +39,12 @@ class WaylandDesktop {
   // to arrive when nothing has.
   void readAnnouncements(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
 
+  // Asks the compositor to answer and waits up to `patience` for it: true once it has.
+  // A compositor answers when its loop comes round to its clients, and in the same round
+  // it reads the input devices whose events are waiting, so an answer says that what was
+  // posted before the question has been read.
+  bool waitUntilCaughtUp(std::chrono::milliseconds patience);
+
   // The keymap (xkb_v1 text) the compositor last sent for the seat's keyboard, and how
   // many it has sent: a new one means new text. Empty, 0, until the seat has a keyboard.
   const std::string& keymap() const { return keymap_; }
