@@ -3,13 +3,16 @@
 """The host's side of .ci/serial-vm.sh, while the guest runs.
 
 Talks to the guest over a control port (virtio serial, one line per step) and plays the
-devices on the two lines qemu wires to sockets: the emulated USB serial adapter, which
-is plugged in while this program is connected to its socket and unplugged when it closes
-the connection, and the 16550. Writes bytes, reads back the 0x11 answers to zero bytes,
+devices on the two lines qemu wires to sockets: the emulated USB serial adapter and the
+16550. The adapter is unplugged and plugged back through qemu's monitor (QMP), as a
+fresh device: a real adapter loses its settings with its power, and qemu's keeps them
+across a mere detach (its latency timer among them), which the driver would then read
+back as the returned adapter's own. Writes bytes, reads back the 0x11 answers to zero bytes,
 and writes what it saw as "name value" lines to the facts file.
 
     serial-vm-host.py WORK_DIR ci|tool
 """
+import json
 import os
 import socket
 import sys
@@ -50,7 +53,7 @@ class Line:
 
     def unplug(self):
         # shutdown, not only close: the reader thread's recv keeps a closed socket open
-        # until it returns, and qemu unplugs the adapter only when the connection ends.
+        # until it returns, and the line must be free for the adapter that comes back.
         self.sock.shutdown(socket.SHUT_RDWR)
         self.sock.close()
 
@@ -81,6 +84,30 @@ class Line:
                 if not self.lock.wait(end - time.monotonic()):
                     return False
         return True
+
+
+class Monitor:
+    """qemu's machine protocol, one command at a time."""
+
+    def __init__(self, path):
+        self.file = connect(path).makefile("rw", buffering=1, newline="\n")
+        self.read()  # the greeting
+        self.run("qmp_capabilities")
+
+    def read(self):
+        while True:
+            line = self.file.readline()
+            if not line:
+                raise SystemExit("serial-vm-host: qemu's monitor went away")
+            reply = json.loads(line)
+            if "event" not in reply:
+                return reply
+
+    def run(self, command, **arguments):
+        self.file.write(json.dumps({"execute": command, "arguments": arguments}) + "\n")
+        reply = self.read()
+        if "error" in reply:
+            raise SystemExit(f"serial-vm-host: {command}: {reply['error']}")
 
 
 class Guest:
@@ -122,8 +149,13 @@ def main():
     fact("usb-answered", usb.send_and_wait(before))
     fact("usb-seconds", round(time.monotonic() - started, 1))
     usb.unplug()
+    monitor = Monitor(os.path.join(work, "qmp.sock"))
+    monitor.run("device_del", id="adapter")
     guest.tell("unplugged")
     guest.expect("usb-gone")
+    # Into the same USB port: the guest's by-id link for qemu's adapter names the port too.
+    monitor.run("device_add", driver="usb-serial", id="adapter", chardev="usb",
+                bus="xhci.0", port="1")
     usb.plug()
     guest.tell("plugged")
     guest.expect("usb-back")
