@@ -52,6 +52,7 @@ Controller::Controller(ControllerParts parts)
       menuItemStopped(parts.menuItemStopped),
       useKeyPositions_(std::move(parts.useKeyPositions)),
       useRelativePointer_(std::move(parts.useRelativePointer)),
+      registry_(parts.registry),
       session(parts.alerts, parts.interpreter, parts.registry, parts.deviceMonitor) {
   session.setBeforeReading([this] {
     if (useKeyPositions_) useKeyPositions_(pressKeyPositions);
@@ -119,6 +120,18 @@ void Controller::doStop() {
     session.stop();
   }
   keepLookingWhileNeeded();
+}
+
+std::optional<std::string> Controller::portName() {
+  if (!serialPortPath) return std::nullopt;
+  // Asked of the registry itself, quietly: a failed query only leaves the path shown.
+  RegistryQuery query = registry_.querySerialPorts();
+  for (const SerialPortEntry& entry : query.ports) {
+    if (!entry.model.empty() && pathNamesPort(*serialPortPath, entry)) {
+      lastPortName_ = {*serialPortPath, portTitle(entry)};
+    }
+  }
+  return lastPortName_.first == *serialPortPath ? lastPortName_.second : *serialPortPath;
 }
 
 void Controller::releaseAll() {

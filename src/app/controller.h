@@ -80,6 +80,10 @@ class Controller {
   bool keyPositions() const { return pressKeyPositions; }
   bool relativePointer() const { return moveRelatively; }
   const std::optional<std::string>& portPath() const { return serialPortPath; }
+  // The port as people know it: "FT232R USB UART (ttyUSB0)" where the registry knows the
+  // device's model (while the device is away, the name it had), else its path; nothing
+  // when no port is chosen.
+  std::optional<std::string> portName();
   // Stopped because the device went away, and waiting for it to come back.
   bool waitingForDevice() const { return session.waitingForDevice(); }
   // Bytes received from the device since the program started.
@@ -104,6 +108,9 @@ class Controller {
   std::function<void(bool)> useKeyPositions_;
   std::function<void(bool)> useRelativePointer_;
   std::optional<std::string> serialPortPath;
+  SerialRegistry& registry_;
+  // The last port named, and its name: a device that is away is named as it was.
+  std::pair<std::string, std::string> lastPortName_;
   // The ports as the preferences last listed them.
   std::vector<SerialPortEntry> serialPorts;
   TranslationSession session;

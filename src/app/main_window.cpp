@@ -178,19 +178,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 void MainWindow::showStatus() {
   if (controller_ == nullptr) return;
   // The status line follows the check marks, which the controller sets.
+  const std::optional<std::string> name = controller_->portName();
+  const QString port = QString::fromStdString(name.value_or(kUnspecifiedPortTitle));
   QString text;
   if (start_->isChecked()) {
-    text = QString("Running: %1 at %2 bit/s")
-               .arg(QString::fromStdString(controller_->portPath().value_or("")))
-               .arg(controller_->rate());
+    text = QString("Running: %1 at %2 bit/s").arg(port).arg(controller_->rate());
   } else if (controller_->waitingForDevice()) {
-    text = QString("Device gone, waiting for %1")
-               .arg(QString::fromStdString(controller_->portPath().value_or("")));
+    text = QString("Device gone, waiting for %1").arg(port);
   } else {
-    text = QString("Stopped. Port: %1, %2 bit/s")
-               .arg(controller_->portPath() ? QString::fromStdString(*controller_->portPath())
-                                            : QString("unspecified"))
-               .arg(controller_->rate());
+    text = QString("Stopped. Port: %1, %2 bit/s").arg(port).arg(controller_->rate());
   }
   if (status_->text() != text) {
     status_->setText(text);
@@ -199,8 +195,7 @@ void MainWindow::showStatus() {
     QAccessible::updateAccessibility(&changed);
   }
   if (tray_) tray_->setToolTip("Quillmote: " + text);
-  port_->setText(controller_->portPath() ? QString::fromStdString(*controller_->portPath())
-                                         : QString("unspecified"));
+  port_->setText(port);
   rate_->setText(QString("%1 bit/s").arg(controller_->rate()));
   bool running = start_->isChecked();
   startStop_->setText(running ? "S&top" : "&Start");

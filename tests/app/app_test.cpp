@@ -217,7 +217,8 @@ TEST_F(AppTest, unplug_stops_quietly_lets_keys_up_and_a_return_starts_again) {
 }
 
 TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_commands) {
-  scripted.ports = {{"", "/dev/tty.usbserial", "", ""}, {"", link, "", ""}};
+  scripted.ports = {{"", "/dev/tty.usbserial", "", ""}, {"ttyUSB7", link, "", "FT232R USB UART"}};
+  const QString name = "FT232R USB UART (ttyUSB7)";  // the status line's, not the stored path
   MainWindow window;
   MessageBoxAlerts boxes(&window);
   ActionCheckMark on(window.startAction(), [&] { window.showStatus(); });
@@ -262,7 +263,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   choose(3, QDialogButtonBox::Ok);
   ASSERT_EQ(settings.value("serialPortPath").toString(), port);
   for (int twice = 0; twice < 2; ++twice) window.startAction()->trigger();
-  expectShown("10 Running: " + port + " at 2400 ");
+  expectShown("10 Running: " + name + " at 2400 ");
   choose(9, QDialogButtonBox::Ok);  // while running: translation restarts at 115200
   termios line{};  // the program's settings while it holds the line, restored at its close
   tcgetattr(device->portFd(), &line);
@@ -290,7 +291,7 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   device->send("b");
   EXPECT_TRUE(trace.waitFor("key 11 up", 5s)) << "translation did not go on";
   window.startStopButton()->click();
-  expectShown("01 Stopped. Port: " + port + ", 115200 ");
+  expectShown("01 Stopped. Port: " + name + ", 115200 ");
   EXPECT_EQ(window.startStopButton()->text(), "&Start");
 }
 
