@@ -217,8 +217,8 @@ TEST_F(AppTest, unplug_stops_quietly_lets_keys_up_and_a_return_starts_again) {
 }
 
 TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_commands) {
-  scripted.ports = {{"", "/dev/tty.usbserial", "", ""}, {"ttyUSB7", link, "", "FT232R USB UART"}};
-  const QString name = "FT232R USB UART (ttyUSB7)";  // the status line's, not the stored path
+  scripted.ports = {{"", "/dev/tty.usbserial", "", ""}, {"ttyUSB0", link, "", "FT232R USB UART"}};
+  const QString name = "FT232R USB UART (ttyUSB0)";  // the status line's, not the stored path
   MainWindow window;
   MessageBoxAlerts boxes(&window);
   ActionCheckMark on(window.startAction(), [&] { window.showStatus(); });
