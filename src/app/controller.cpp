@@ -138,12 +138,9 @@ void Controller::releaseAll() {
   // A start or stop in progress (showing an alert) has the port half open or closed.
   if (startingOrStopping) return;
   StartOrStop inProgress(startingOrStopping, announcements.get());
-  // The reader thread owns the interpreter while it runs: the release is made between
-  // two of its runs, on the port still open.
-  if (!session.whileReaderStopped([this] { interpreter_.releaseAll(); })) {
-    alerts_.criticalAlert("Could not start the reader thread.");
-    showStopped();
-  }
+  // The reader thread owns the interpreter while it runs: the release is made while it
+  // waits between two bytes.
+  session.betweenBytes([this] { interpreter_.releaseAll(); });
 }
 
 void Controller::lookAtDevice() {

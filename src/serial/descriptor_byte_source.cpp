@@ -35,6 +35,7 @@ int read_char(int fd, SerialThreadControl& control) {
   using Clock = std::chrono::steady_clock;
   for (;;) {
     if (control.shouldExit()) return 0;
+    control.serveBetweenBytes();
     Clock::time_point sliceStart = Clock::now();
     if (!waitReadable(fd)) continue;
     unsigned char byte = 0;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 namespace quillmote {
@@ -40,6 +42,16 @@ class SerialThreadControl {
   }
   std::uint64_t bytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
 
+  // Runs `work` on the calling thread while the reader thread waits at its next look for
+  // a byte, which comes within one wait slice: the scanner keeps its state, so a command
+  // the device is halfway through goes on afterwards as it would have. False, with the
+  // work not run, when the reader thread has ended (or never ran) this run.
+  bool runBetweenBytes(const std::function<void()>& work);
+  // The reader thread's side, at each look for a byte: waits there while such work runs.
+  void serveBetweenBytes() {
+    if (pauseAsked_.load()) waitWhilePaused();
+  }
+
   // The reader thread has finished the interpreter for this run.
   void allDone();
   bool isDone() const { return isDone_.load(); }
@@ -56,6 +68,11 @@ class SerialThreadControl {
   std::atomic<bool> isDone_{false};
   std::atomic<bool> lineHungUp_{false};
   std::atomic<std::uint64_t> bytesReceived_{0};
+  void waitWhilePaused();
+  std::mutex pauseLock_;
+  std::condition_variable pauseChanged_;
+  std::atomic<bool> pauseAsked_{false};
+  bool readerPaused_ = false;  // under pauseLock_
 };
 
 }  // namespace quillmote

@@ -36,17 +36,9 @@ void TranslationSession::stop() {
   stopRunning(false);
 }
 
-bool TranslationSession::whileReaderStopped(const std::function<void()>& work) {
-  if (!running()) {
-    work();
-    return true;
-  }
-  stopReaderThread(control_);
-  work();
-  if (startReaderThread(serial_, control_, fileDescriptor_)) return true;
-  serial_.closeSerialPortWithDescriptor(fileDescriptor_);
-  fileDescriptor_ = -1;
-  return false;
+void TranslationSession::betweenBytes(const std::function<void()>& work) {
+  // A reader thread that has ended no longer touches the interpreter either.
+  if (!running() || !control_.runBetweenBytes(work)) work();
 }
 
 void TranslationSession::waitForPort(const std::string& path, int baud) {

@@ -60,11 +60,11 @@ class TranslationSession {
   // The normal stop (exit flag, wait for done, drain, restore, close), and the end of
   // any wait for the device. Nothing happens while neither runs.
   void stop();
-  // Runs `work` on this thread while no reader thread runs, so that it may touch the
-  // interpreter: a running translation is stopped for it as a stop stops it, but with
-  // the port kept open, and goes on after it. False when translation ran and could not
-  // go on (no thread could be started): the port is closed then.
-  bool whileReaderStopped(const std::function<void()>& work);
+  // Runs `work` on this thread while the reader thread, if one runs, waits between two
+  // bytes, so that it may touch the interpreter; a command the device is halfway through
+  // goes on afterwards. Waits at most one wait slice of the byte feed, plus the action in
+  // progress.
+  void betweenBytes(const std::function<void()>& work);
   // The port is not there yet: wait for it as for an unplugged device.
   void waitForPort(const std::string& path, int baud);
 

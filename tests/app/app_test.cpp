@@ -288,6 +288,13 @@ TEST_F(AppTest, the_window_shows_what_the_controller_does_and_passes_it_the_comm
   traceToolInterpreter.do_quillmote(released);
   EXPECT_TRUE(trace.text().ends_with(withoutComments(traced.str()))) << trace.text();
   EXPECT_TRUE(QTest::qWaitFor([&] { return window.heldLine()->isHidden(); }));
+  // A command the device is halfway through when Release all comes goes on as a command.
+  const std::uint64_t read = c.bytesReceived();
+  device->send(bytes("{ESC},ent"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return c.bytesReceived() == read + 5; }));
+  window.releaseAllButton()->click();
+  device->send("er.");
+  EXPECT_TRUE(trace.waitFor("key 36 up", 5s)) << "the rest was not the same command";
   device->send("b");
   EXPECT_TRUE(trace.waitFor("key 11 up", 5s)) << "translation did not go on";
   window.startStopButton()->click();
